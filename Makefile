@@ -1,0 +1,40 @@
+# The two set-up commands of README.md live here: `make run` and `make test`.
+# Both bootstrap the machine and build what they need.
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD_DIR ?= build/release
+TEST_BUILD_DIR ?= build/asan
+OUT ?= out/demo
+
+.PHONY: all bootstrap build build-test run test bench clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+$(BUILD_DIR)/build.ninja: | bootstrap
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(TEST_BUILD_DIR)/build.ninja: | bootstrap
+	cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
+
+build: bootstrap $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+build-test: bootstrap $(TEST_BUILD_DIR)/build.ninja
+	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
+
+# The main job: the simulated desktop with the bundled demo.
+run: build
+	$(BUILD_DIR)/corvane-sim scenarios/demo.json --out $(OUT)
+
+# The tests, built with address and undefined-behaviour sanitizers.
+test: build-test
+	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf build out

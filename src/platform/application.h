@@ -1,0 +1,22 @@
+// The application object: activation policy, the event loop, termination.
+//
+// Threading: main thread.
+#pragma once
+
+#include "platform/workspace.h"
+
+namespace corvane {
+
+class Application {
+ public:
+  virtual ~Application() = default;
+  virtual ActivationPolicy activationPolicy() const = 0;
+  // False when the platform refused the change.
+  virtual bool setActivationPolicy(ActivationPolicy policy) = 0;
+  // Runs the main event loop until terminate() is called.
+  virtual void run() = 0;
+  // Ends the event loop; run() returns.
+  virtual void terminate() = 0;
+};
+
+}  // namespace corvane

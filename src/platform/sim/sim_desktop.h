@@ -1,0 +1,193 @@
+// The simulated desktop: one deterministic in-memory world that implements the platform ports.
+//
+// It holds applications, windows (front to back, banded by level), displays and the frontmost
+// application, and runs in the virtual time of the dispatcher it is given. The program under test
+// is one of its applications (the "self" application, whose pid currentProcessIdentifier()
+// reports). Changes are plain calls, so tests and scenario scripts drive the same world.
+//
+// Coordinates: window bounds are kept in window-server space (origin top-left of the main display,
+// y down), as the window list reports them. Display frames are in window-server space too; the
+// Screens port converts them to screen space.
+//
+// Threading: the world is guarded by one mutex, so helper threads (capture loops run in-process)
+// may read it; world edits are made from the driving thread.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "base/geometry.h"
+#include "base/log.h"
+#include "base/virtual_dispatcher.h"
+#include "platform/application.h"
+#include "platform/platform.h"
+#include "platform/processes.h"
+#include "platform/screens.h"
+#include "platform/window_server.h"
+#include "platform/workspace.h"
+
+namespace corvane::sim {
+
+// Window levels as the window server numbers them.
+namespace Level {
+constexpr int64_t desktop = -2147483643;
+constexpr int64_t desktopIcon = -2147483623;
+constexpr int64_t normal = 0;
+constexpr int64_t floating = 3;
+constexpr int64_t modalPanel = 8;
+constexpr int64_t utility = 19;
+constexpr int64_t dock = 20;
+constexpr int64_t mainMenu = 24;
+constexpr int64_t status = 25;
+constexpr int64_t popUpMenu = 101;
+constexpr int64_t overlay = 102;
+constexpr int64_t screenSaver = 1000;
+}  // namespace Level
+
+struct SimApp {
+  pid_t pid = 0;
+  std::optional<std::string> bundleID;
+  std::optional<std::string> name;  // localized name; also the window list's owner name
+  ActivationPolicy policy = ActivationPolicy::regular;
+  uint32_t color = 0x808080;  // RGB of its windows' content
+  bool terminated = false;
+};
+
+// A window's title as the window list may report it: missing, a string (possibly empty), or a value
+// of another type.
+struct SimTitle {
+  enum class Kind { missing, string, wrongType } kind = Kind::missing;
+  std::string text;
+  static SimTitle none() { return {}; }
+  static SimTitle of(std::string s) { return {Kind::string, std::move(s)}; }
+  static SimTitle wrong() { return {Kind::wrongType, {}}; }
+};
+
+struct SimWindow {
+  WindowID number = 0;  // 0 when adding: the world assigns the next free number
+  pid_t ownerPID = 0;
+  int64_t level = Level::normal;
+  Rect bounds;  // window-server space
+  double alpha = 1.0;
+  SimTitle title;
+  WindowSharingState sharingState = WindowSharingState::readOnly;
+  bool onScreen = true;
+  bool minimised = false;
+  bool desktopElement = false;      // left out by "exclude desktop elements"
+  bool captureExcluded = false;      // the private capture-exclusion tag
+  std::optional<uint32_t> color;     // content colour; the owner's colour when absent
+  // Entry keys deliberately spoiled for tests of the readers: keys listed here are left out of the
+  // window-list entry ("number", "layer", "ownerPID", "alpha", "bounds", "name", ...), and keys in
+  // `wrongTypeKeys` carry a string instead of their proper type.
+  std::vector<std::string> missingKeys;
+  std::vector<std::string> wrongTypeKeys;
+};
+
+struct SimDisplay {
+  DisplayID id = 1;
+  Rect frame;         // window-server space; the main display has its origin at (0, 0)
+  double menuBarHeight = 25;
+  double dockHeight = 0;  // the Dock's strip along the bottom edge, left out of the visible frame
+};
+
+class SimDesktop {
+ public:
+  explicit SimDesktop(VirtualDispatcher& dispatcher);
+  ~SimDesktop();
+  SimDesktop(const SimDesktop&) = delete;
+  SimDesktop& operator=(const SimDesktop&) = delete;
+
+  // ---- Loading -----------------------------------------------------------------------------
+  // Replaces the world with the description (see scenarios/README.md for the format). On failure
+  // returns false with a message naming what is wrong, and leaves the world unchanged.
+  bool load(const nlohmann::json& description, std::string* error);
+  bool loadFile(const std::string& path, std::string* error);
+
+  // ---- Applications ------------------------------------------------------------------------
+  // Adds (launches) an application; pid 0 picks the next free pid. Returns the pid.
+  pid_t launchApp(SimApp app);
+  // Terminates it: its windows close; it stays in the list as terminated until forgotten.
+  void quitApp(pid_t pid);
+  // Makes it frontmost and raises its windows (keeping their order) above the other windows of
+  // their level, as the window server does on activation.
+  void activateApp(pid_t pid);
+  std::optional<SimApp> app(pid_t pid) const;
+  std::optional<pid_t> frontmostPID() const;
+  // The program under test. Its pid is what the processes port reports as the current process.
+  void setSelfPID(pid_t pid);
+  pid_t selfPID() const;
+
+  // ---- Windows -----------------------------------------------------------------------------
+  // Adds a window in front of the other windows of its level. Returns its number.
+  WindowID addWindow(SimWindow window);
+  // Adds a window at the back of its level's band (for loading lists given front to back).
+  WindowID addWindowAtBack(SimWindow window);
+  bool closeWindow(WindowID number);
+  bool setBounds(WindowID number, Rect bounds);
+  bool moveWindow(WindowID number, Point origin);
+  bool resizeWindow(WindowID number, Size size);
+  bool setTitle(WindowID number, SimTitle title);
+  bool setAlpha(WindowID number, double alpha);
+  bool setLevel(WindowID number, int64_t level);
+  bool setMinimised(WindowID number, bool minimised);
+  bool setOnScreen(WindowID number, bool onScreen);
+  bool setSharingState(WindowID number, WindowSharingState state);
+  bool setCaptureExcluded(WindowID number, bool excluded);
+  // Brings the window to the front of its level's band.
+  bool raiseWindow(WindowID number);
+  // Puts `number` directly above (or below) `relativeTo` when both share a level; otherwise it goes
+  // to the front (or back) of its own level's band. A window never leaves its level.
+  bool orderWindow(WindowID number, bool above, WindowID relativeTo);
+  std::optional<SimWindow> window(WindowID number) const;
+  // Every window, front to back.
+  std::vector<SimWindow> windows() const;
+
+  // ---- Displays ----------------------------------------------------------------------------
+  void setDisplays(std::vector<SimDisplay> displays);  // the first is the main display
+  std::vector<SimDisplay> displays() const;
+  double mainDisplayHeight() const;
+
+  // ---- Window content ----------------------------------------------------------------------
+  // The window's own content at its current size (deterministic: the owner's colour, a label band
+  // and text-like stripes), one pixel per point.
+  std::optional<PixelBuffer> windowContent(WindowID number) const;
+  // The main display as a capture records it: windows back to front, leaving out windows of
+  // sharing type none and capture-excluded ones; the desktop background elsewhere.
+  PixelBuffer renderShareView() const;
+  // The main display as the user sees it: every visible window.
+  PixelBuffer renderLocalView() const;
+
+  // ---- Observation -------------------------------------------------------------------------
+  // Number of window-list reads (copyWindowInfo calls) so far.
+  uint64_t windowListReads() const;
+  void resetCounters();
+  // Makes copyWindowInfo report that the window server cannot be reached.
+  void setWindowListAvailable(bool available);
+  // Commands run through the processes port (program and arguments joined by blanks).
+  std::vector<std::string> commandsRun() const;
+
+  // ---- Ports -------------------------------------------------------------------------------
+  VirtualDispatcher& dispatcher();
+  WindowServer& windowServer();
+  Workspace& workspace();
+  Screens& screens();
+  Processes& processes();
+  Application& application();
+  MemoryLog& systemLog();
+  // The bundle over all of the above.
+  Platform platform();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvane::sim
