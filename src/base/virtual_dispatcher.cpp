@@ -1,6 +1,7 @@
 #include "base/virtual_dispatcher.h"
 
 #include <cassert>
+#include <vector>
 
 namespace corvane {
 
@@ -93,8 +94,13 @@ VirtualDispatcher::VirtualDispatcher(double startMediaTime, double wallEpoch)
 }
 
 VirtualDispatcher::~VirtualDispatcher() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  tasks_.clear();
+  // Dropped work is destroyed outside the lock: what it captures may own a queue, whose destructor
+  // comes back here to drop that queue's work.
+  decltype(tasks_) dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dropped.swap(tasks_);
+  }
 }
 
 DispatchQueue& VirtualDispatcher::main() { return *main_; }
@@ -127,9 +133,11 @@ TaskHandle VirtualDispatcher::enqueue(const Queue* queue, double due, std::funct
 }
 
 void VirtualDispatcher::dropQueue(const Queue* queue) {
+  std::vector<std::shared_ptr<Task>> dropped;  // destroyed after the lock is released
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = tasks_.begin(); it != tasks_.end();) {
     if (it->second->queue == queue) {
+      dropped.push_back(std::move(it->second));
       it = tasks_.erase(it);
     } else {
       ++it;
@@ -138,6 +146,7 @@ void VirtualDispatcher::dropQueue(const Queue* queue) {
 }
 
 bool VirtualDispatcher::runOne(double limit) {
+  std::vector<std::shared_ptr<Task>> skipped;  // cancelled work, destroyed after the lock is released
   std::shared_ptr<Task> task;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -148,7 +157,7 @@ bool VirtualDispatcher::runOne(double limit) {
       if (it->first.first > now_) now_ = it->first.first;
       tasks_.erase(it);
       if (!task->cancelled->load()) break;
-      task.reset();
+      skipped.push_back(std::move(task));
     }
     if (!task) return false;
     running_ = task->queue;

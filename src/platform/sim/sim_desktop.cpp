@@ -1,1 +1,589 @@
 #include "platform/sim/sim_desktop.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/posix/posix_processes.h"
+#include "platform/sim/sim_loader.h"
+#include "platform/sim/sim_render.h"
+#include "platform/sim/sim_world.h"
+
+namespace corvane::sim {
+
+std::optional<int64_t> levelNamed(std::string_view name) {
+  static constexpr std::pair<std::string_view, int64_t> kLevels[] = {
+      {"base", Level::base},
+      {"minimum", Level::minimum},
+      {"desktop", Level::desktop},
+      {"desktopIcon", Level::desktopIcon},
+      {"backstopMenu", Level::backstopMenu},
+      {"normal", Level::normal},
+      {"floating", Level::floating},
+      {"tornOffMenu", Level::tornOffMenu},
+      {"modalPanel", Level::modalPanel},
+      {"utility", Level::utility},
+      {"dock", Level::dock},
+      {"mainMenu", Level::mainMenu},
+      {"status", Level::status},
+      {"popUpMenu", Level::popUpMenu},
+      {"overlay", Level::overlay},
+      {"help", Level::help},
+      {"dragging", Level::dragging},
+      {"screenSaver", Level::screenSaver},
+      {"assistiveTechHigh", Level::assistiveTechHigh},
+      {"cursor", Level::cursor},
+  };
+  for (const auto& [levelName, level] : kLevels) {
+    if (levelName == name) return level;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+double clampedAlpha(double alpha) { return alpha >= 0 ? std::min(alpha, 1.0) : 0.0; }
+
+RunningApplication running(const SimApp& app) {
+  return {app.pid, app.bundleID, app.name, app.policy, app.terminated};
+}
+
+bool isCapturable(const SimWindow& w) { return w.sharingState != WindowSharingState::none && !w.captureExcluded; }
+
+// The shared state behind every port; the world under one mutex.
+struct State {
+  explicit State(VirtualDispatcher& d) : dispatcher(d), posix(d) {}
+
+  // Runs `edit` on the window's record under the lock; false for an unknown window.
+  template <typename Edit>
+  bool editWindow(WindowID number, Edit edit) {
+    std::lock_guard<std::mutex> lock(mutex);
+    WindowRecord* record = world.findWindow(number);
+    if (!record) return false;
+    edit(record->window);
+    return true;
+  }
+
+  // With the lock held.
+  std::optional<PixelBuffer> content(const WindowRecord& record, Rect area) const {
+    PixelBuffer picture = makePicture(area.size);
+    if (picture.isEmpty()) return std::nullopt;
+    const SimWindow& w = record.window;
+    Compositor(picture, area.origin).drawWindow(w.number, w.bounds, world.contentColor(record), 1.0);
+    return picture;
+  }
+
+  // With the lock held. The compositor walks the windows back to front over the display's area.
+  PixelBuffer render(const SimDisplay& display, bool shareView) const {
+    PixelBuffer picture = makePicture(display.frame.size);
+    Compositor compositor(picture, display.frame.origin);
+    compositor.fillBackground();
+    for (auto it = world.windows.rbegin(); it != world.windows.rend(); ++it) {
+      if (!it->isVisible() || (shareView && !isCapturable(it->window))) continue;
+      compositor.drawWindow(it->window.number, it->window.bounds, world.contentColor(*it), it->window.alpha);
+    }
+    return picture;
+  }
+
+  const SimDisplay* findDisplay(DisplayID id) const {
+    for (const auto& d : world.displays) {
+      if (d.id == id) return &d;
+    }
+    return nullptr;
+  }
+
+  VirtualDispatcher& dispatcher;
+  mutable std::mutex mutex;
+  World world;
+  uint64_t windowListReads = 0;
+  bool windowListAvailable = true;
+  std::vector<std::string> commandsRun;
+  ActivationPolicy policy = ActivationPolicy::regular;  // when the world has no self application
+  bool terminateRequested = false;
+  bool running = false;
+
+  MemoryLog systemLog;
+  PosixProcesses posix;
+};
+
+// ---- The ports, each a view on the shared state ------------------------------------------------
+
+class SimWindowServer final : public WindowServer {
+ public:
+  explicit SimWindowServer(State& state) : state_(state) {}
+  std::optional<std::vector<WindowListEntry>> copyWindowInfo(uint32_t options, WindowID relativeToWindow) override;
+  DisplayID mainDisplayID() override;
+  std::vector<DisplayID> activeDisplays() override;
+  Rect displayBounds(DisplayID display) override;
+  std::optional<PixelBuffer> createWindowImage(Rect screenBounds, WindowID window, uint32_t imageOptions) override;
+  std::optional<PixelBuffer> captureDisplay(DisplayID display) override;
+
+ private:
+  State& state_;
+};
+
+class SimWorkspace final : public Workspace {
+ public:
+  explicit SimWorkspace(State& state) : state_(state) {}
+  std::vector<RunningApplication> runningApplications() override;
+  std::optional<RunningApplication> frontmostApplication() override;
+  std::optional<RunningApplication> application(pid_t pid) override;
+
+ private:
+  State& state_;
+};
+
+class SimScreens final : public Screens {
+ public:
+  explicit SimScreens(State& state) : state_(state) {}
+  std::vector<ScreenInfo> screens() override;
+  std::optional<ScreenInfo> mainScreen() override;
+
+ private:
+  State& state_;
+};
+
+class SimProcesses final : public Processes {
+ public:
+  explicit SimProcesses(State& state) : state_(state) {}
+  pid_t currentProcessIdentifier() const override;
+  std::string executablePath() const override;
+  std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) override;
+  CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments) override;
+
+ private:
+  State& state_;
+};
+
+class SimApplication final : public Application {
+ public:
+  explicit SimApplication(State& state) : state_(state) {}
+  ActivationPolicy activationPolicy() const override;
+  bool setActivationPolicy(ActivationPolicy policy) override;
+  void run() override;
+  void terminate() override;
+
+ private:
+  State& state_;
+};
+
+}  // namespace
+
+struct SimDesktop::Impl : State {
+  explicit Impl(VirtualDispatcher& d)
+      : State(d), windowServer(*this), workspace(*this), screens(*this), processes(*this), application(*this) {}
+
+  SimWindowServer windowServer;
+  SimWorkspace workspace;
+  SimScreens screens;
+  SimProcesses processes;
+  SimApplication application;
+};
+
+// ---- Window server --------------------------------------------------------------------------
+
+std::optional<std::vector<WindowListEntry>> SimWindowServer::copyWindowInfo(uint32_t options,
+                                                                           WindowID relativeToWindow) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  ++state_.windowListReads;
+  if (!state_.windowListAvailable) return std::nullopt;
+  std::vector<WindowListEntry> entries;
+  state_.world.copyWindowInfo(options, relativeToWindow, entries);
+  return entries;
+}
+
+DisplayID SimWindowServer::mainDisplayID() {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  return state_.world.displays.empty() ? 0 : state_.world.displays.front().id;
+}
+
+std::vector<DisplayID> SimWindowServer::activeDisplays() {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  std::vector<DisplayID> ids;
+  for (const auto& d : state_.world.displays) ids.push_back(d.id);
+  return ids;
+}
+
+Rect SimWindowServer::displayBounds(DisplayID display) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  const SimDisplay* d = state_.findDisplay(display);
+  return d ? d->frame : Rect::null();
+}
+
+std::optional<PixelBuffer> SimWindowServer::createWindowImage(Rect screenBounds, WindowID window,
+                                                             uint32_t imageOptions) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  const WindowRecord* record = state_.world.findWindow(window);
+  if (!record || !isCapturable(record->window)) return std::nullopt;
+  const bool ownBounds = screenBounds.isNull() || screenBounds.isInfinite();
+  const Rect area = ownBounds ? record->window.bounds : screenBounds.standardized();
+  if (imageOptions & WindowImageOption::onlyShadows) {
+    // The simulated windows cast no shadow.
+    PixelBuffer picture = makePicture(area.size);
+    if (picture.isEmpty()) return std::nullopt;
+    return picture;
+  }
+  return state_.content(*record, area);
+}
+
+std::optional<PixelBuffer> SimWindowServer::captureDisplay(DisplayID display) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  const SimDisplay* d = state_.findDisplay(display);
+  if (!d) return std::nullopt;
+  PixelBuffer picture = state_.render(*d, true);
+  if (picture.isEmpty()) return std::nullopt;
+  return picture;
+}
+
+// ---- Workspace ------------------------------------------------------------------------------
+
+std::vector<RunningApplication> SimWorkspace::runningApplications() {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  std::vector<RunningApplication> result;
+  for (const auto& app : state_.world.apps) {
+    if (!app.terminated) result.push_back(running(app));
+  }
+  return result;
+}
+
+std::optional<RunningApplication> SimWorkspace::frontmostApplication() {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  if (!state_.world.frontmost) return std::nullopt;
+  const SimApp* app = state_.world.findApp(*state_.world.frontmost);
+  if (!app || app->terminated) return std::nullopt;
+  return running(*app);
+}
+
+std::optional<RunningApplication> SimWorkspace::application(pid_t pid) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  const SimApp* app = state_.world.findApp(pid);
+  if (!app) return std::nullopt;
+  return running(*app);
+}
+
+// ---- Screens --------------------------------------------------------------------------------
+
+std::vector<ScreenInfo> SimScreens::screens() {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  const double mainHeight = state_.world.mainDisplayHeight();
+  std::vector<ScreenInfo> result;
+  for (size_t i = 0; i < state_.world.displays.size(); ++i) {
+    const SimDisplay& d = state_.world.displays[i];
+    ScreenInfo info;
+    info.frame = d.frame.flipped(mainHeight);
+    // Screen space has y up: the Dock strip is at the bottom (low y), the menu bar at the top.
+    const double menuBar = i == 0 ? d.menuBarHeight : 0;
+    const double visibleHeight = std::max(0.0, info.frame.height() - menuBar - d.dockHeight);
+    info.visibleFrame = Rect(info.frame.minX(), info.frame.minY() + d.dockHeight, info.frame.width(), visibleHeight);
+    info.displayID = d.id;
+    result.push_back(info);
+  }
+  return result;
+}
+
+std::optional<ScreenInfo> SimScreens::mainScreen() {
+  auto all = screens();
+  if (all.empty()) return std::nullopt;
+  return all.front();
+}
+
+// ---- Processes ------------------------------------------------------------------------------
+
+pid_t SimProcesses::currentProcessIdentifier() const {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  return state_.world.selfPID;
+}
+
+std::string SimProcesses::executablePath() const { return state_.posix.executablePath(); }
+
+std::unique_ptr<ChildProcess> SimProcesses::launchSelf(const LaunchRequest& request) {
+  return state_.posix.launchSelf(request);
+}
+
+CommandResult SimProcesses::runCommand(const std::string& program, const std::vector<std::string>& arguments) {
+  std::string line = program;
+  for (const auto& a : arguments) line += " " + a;
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  state_.commandsRun.push_back(std::move(line));
+  return CommandResult{0, {}};
+}
+
+// ---- Application ----------------------------------------------------------------------------
+
+ActivationPolicy SimApplication::activationPolicy() const {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  const SimApp* self = state_.world.findApp(state_.world.selfPID);
+  return self ? self->policy : state_.policy;
+}
+
+bool SimApplication::setActivationPolicy(ActivationPolicy policy) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  state_.policy = policy;
+  if (SimApp* self = state_.world.findApp(state_.world.selfPID)) self->policy = policy;
+  return true;
+}
+
+void SimApplication::run() {
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (state_.running) return;
+    state_.running = true;
+  }
+  VirtualDispatcher& dispatcher = state_.dispatcher;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(state_.mutex);
+      if (state_.terminateRequested) break;
+    }
+    const double due = dispatcher.nextDueTime();
+    if (due < 0) break;
+    dispatcher.advanceTo(std::max(due, dispatcher.mediaTime()));
+  }
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  state_.running = false;
+}
+
+void SimApplication::terminate() {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  state_.terminateRequested = true;
+}
+
+// ---- SimDesktop -----------------------------------------------------------------------------
+
+SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<Impl>(dispatcher)) {}
+SimDesktop::~SimDesktop() = default;
+
+bool SimDesktop::load(const nlohmann::json& description, std::string* error) {
+  World world;
+  std::string message;
+  if (!loadWorld(description, world, message)) {
+    if (error) *error = message;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->world = std::move(world);
+  return true;
+}
+
+bool SimDesktop::loadFile(const std::string& path, std::string* error) {
+  auto failed = [&](const std::string& message) {
+    if (error) *error = path + ": " + message;
+    return false;
+  };
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return failed("cannot be read");
+  std::stringstream text;
+  text << file.rdbuf();
+  nlohmann::json description;
+  try {
+    description = nlohmann::json::parse(text.str());
+  } catch (const nlohmann::json::exception& e) {
+    return failed(e.what());
+  }
+  std::string message;
+  if (!load(description, &message)) return failed(message);
+  return true;
+}
+
+pid_t SimDesktop::launchApp(SimApp app) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.launchApp(std::move(app));
+}
+
+void SimDesktop::quitApp(pid_t pid) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->world.quitApp(pid);
+}
+
+void SimDesktop::forgetApp(pid_t pid) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->world.forgetApp(pid);
+}
+
+void SimDesktop::activateApp(pid_t pid) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->world.activateApp(pid);
+}
+
+std::optional<SimApp> SimDesktop::app(pid_t pid) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const SimApp* app = impl_->world.findApp(pid);
+  if (!app) return std::nullopt;
+  return *app;
+}
+
+std::vector<SimApp> SimDesktop::apps() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.apps;
+}
+
+std::optional<pid_t> SimDesktop::frontmostPID() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.frontmost;
+}
+
+void SimDesktop::setSelfPID(pid_t pid) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->world.selfPID = pid;
+}
+
+pid_t SimDesktop::selfPID() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.selfPID;
+}
+
+WindowID SimDesktop::addWindow(SimWindow window) {
+  window.alpha = clampedAlpha(window.alpha);
+  window.bounds = window.bounds.standardized();
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.addWindow(std::move(window), false);
+}
+
+WindowID SimDesktop::addWindowAtBack(SimWindow window) {
+  window.alpha = clampedAlpha(window.alpha);
+  window.bounds = window.bounds.standardized();
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.addWindow(std::move(window), true);
+}
+
+bool SimDesktop::closeWindow(WindowID number) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.closeWindow(number);
+}
+
+bool SimDesktop::setBounds(WindowID number, Rect bounds) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = bounds.standardized(); });
+}
+
+bool SimDesktop::moveWindow(WindowID number, Point origin) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds.origin = origin; });
+}
+
+bool SimDesktop::resizeWindow(WindowID number, Size size) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = Rect(w.bounds.origin, size).standardized(); });
+}
+
+bool SimDesktop::setTitle(WindowID number, SimTitle title) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.title = std::move(title); });
+}
+
+bool SimDesktop::setAlpha(WindowID number, double alpha) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.alpha = clampedAlpha(alpha); });
+}
+
+bool SimDesktop::setLevel(WindowID number, int64_t level) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.setLevel(number, level);
+}
+
+bool SimDesktop::setMinimised(WindowID number, bool minimised) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.minimised = minimised; });
+}
+
+bool SimDesktop::setOnScreen(WindowID number, bool onScreen) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.onScreen = onScreen; });
+}
+
+bool SimDesktop::setSharingState(WindowID number, WindowSharingState state) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.sharingState = state; });
+}
+
+bool SimDesktop::setCaptureExcluded(WindowID number, bool excluded) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.captureExcluded = excluded; });
+}
+
+bool SimDesktop::raiseWindow(WindowID number) { return orderWindow(number, true, 0); }
+
+bool SimDesktop::orderWindow(WindowID number, bool above, WindowID relativeTo) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.orderWindow(number, above, relativeTo);
+}
+
+std::optional<SimWindow> SimDesktop::window(WindowID number) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const WindowRecord* record = impl_->world.findWindow(number);
+  if (!record) return std::nullopt;
+  return record->window;
+}
+
+std::vector<SimWindow> SimDesktop::windows() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  std::vector<SimWindow> result;
+  result.reserve(impl_->world.windows.size());
+  for (const auto& record : impl_->world.windows) result.push_back(record.window);
+  return result;
+}
+
+void SimDesktop::setDisplays(std::vector<SimDisplay> displays) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->world.displays = std::move(displays);
+}
+
+std::vector<SimDisplay> SimDesktop::displays() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.displays;
+}
+
+double SimDesktop::mainDisplayHeight() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.mainDisplayHeight();
+}
+
+std::optional<PixelBuffer> SimDesktop::windowContent(WindowID number) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const WindowRecord* record = impl_->world.findWindow(number);
+  if (!record) return std::nullopt;
+  return impl_->content(*record, record->window.bounds);
+}
+
+PixelBuffer SimDesktop::renderShareView() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (impl_->world.displays.empty()) return PixelBuffer();
+  return impl_->render(impl_->world.displays.front(), true);
+}
+
+PixelBuffer SimDesktop::renderLocalView() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (impl_->world.displays.empty()) return PixelBuffer();
+  return impl_->render(impl_->world.displays.front(), false);
+}
+
+uint64_t SimDesktop::windowListReads() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->windowListReads;
+}
+
+void SimDesktop::resetCounters() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->windowListReads = 0;
+}
+
+void SimDesktop::setWindowListAvailable(bool available) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->windowListAvailable = available;
+}
+
+std::vector<std::string> SimDesktop::commandsRun() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->commandsRun;
+}
+
+void SimDesktop::setExecutablePath(std::string path) { impl_->posix.setExecutablePath(std::move(path)); }
+
+VirtualDispatcher& SimDesktop::dispatcher() { return impl_->dispatcher; }
+WindowServer& SimDesktop::windowServer() { return impl_->windowServer; }
+Workspace& SimDesktop::workspace() { return impl_->workspace; }
+Screens& SimDesktop::screens() { return impl_->screens; }
+Processes& SimDesktop::processes() { return impl_->processes; }
+Application& SimDesktop::application() { return impl_->application; }
+MemoryLog& SimDesktop::systemLog() { return impl_->systemLog; }
+
+Platform SimDesktop::platform() {
+  return Platform{impl_->dispatcher, impl_->dispatcher.clock(), impl_->windowServer, impl_->workspace, impl_->screens,
+                  impl_->processes,  impl_->application, impl_->systemLog, nullptr};
+}
+
+}  // namespace corvane::sim

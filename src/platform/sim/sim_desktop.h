@@ -9,6 +9,9 @@
 // y down), as the window list reports them. Display frames are in window-server space too; the
 // Screens port converts them to screen space.
 //
+// A new world has one main display of 1512 x 982 points (menu bar 25, no Dock strip), self pid 400,
+// no applications and no windows.
+//
 // Threading: the world is guarded by one mutex, so helper threads (capture loops run in-process)
 // may read it; world edits are made from the driving thread.
 #pragma once
@@ -19,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -38,10 +42,14 @@ namespace corvane::sim {
 
 // Window levels as the window server numbers them.
 namespace Level {
+constexpr int64_t base = -2147483648;
+constexpr int64_t minimum = -2147483643;
 constexpr int64_t desktop = -2147483643;
 constexpr int64_t desktopIcon = -2147483623;
+constexpr int64_t backstopMenu = -20;
 constexpr int64_t normal = 0;
 constexpr int64_t floating = 3;
+constexpr int64_t tornOffMenu = 3;
 constexpr int64_t modalPanel = 8;
 constexpr int64_t utility = 19;
 constexpr int64_t dock = 20;
@@ -49,8 +57,16 @@ constexpr int64_t mainMenu = 24;
 constexpr int64_t status = 25;
 constexpr int64_t popUpMenu = 101;
 constexpr int64_t overlay = 102;
+constexpr int64_t help = 200;
+constexpr int64_t dragging = 500;
 constexpr int64_t screenSaver = 1000;
+constexpr int64_t assistiveTechHigh = 1500;
+constexpr int64_t cursor = 2147483630;
 }  // namespace Level
+
+// The level of a name as scenario files write it ("normal", "floating", "dock", "mainMenu", ...,
+// the names above); absent for an unknown name.
+std::optional<int64_t> levelNamed(std::string_view name);
 
 struct SimApp {
   pid_t pid = 0;
@@ -81,7 +97,9 @@ struct SimWindow {
   WindowSharingState sharingState = WindowSharingState::readOnly;
   bool onScreen = true;
   bool minimised = false;
-  bool desktopElement = false;      // left out by "exclude desktop elements"
+  // Left out by "exclude desktop elements". Windows at the desktop-icon level or below count as
+  // desktop elements whatever this flag says.
+  bool desktopElement = false;
   bool captureExcluded = false;      // the private capture-exclusion tag
   std::optional<uint32_t> color;     // content colour; the owner's colour when absent
   // Entry keys deliberately spoiled for tests of the readers: keys listed here are left out of the
@@ -112,21 +130,31 @@ class SimDesktop {
   bool loadFile(const std::string& path, std::string* error);
 
   // ---- Applications ------------------------------------------------------------------------
-  // Adds (launches) an application; pid 0 picks the next free pid. Returns the pid.
+  // Adds (launches) an application; pid 0 picks the next free pid. Returns the pid, or 0 when the
+  // pid belongs to a running application. A terminated application of that pid is replaced.
   pid_t launchApp(SimApp app);
-  // Terminates it: its windows close; it stays in the list as terminated until forgotten.
+  // Terminates it: its windows close; the workspace no longer lists it, but app() and the
+  // workspace's look-up by pid still report it (as terminated) until forgotten. When it was
+  // frontmost, the owner of the frontmost normal-level window of a running regular application
+  // becomes frontmost (none when there is no such window).
   void quitApp(pid_t pid);
+  // Quits it if needed and removes it from every list.
+  void forgetApp(pid_t pid);
   // Makes it frontmost and raises its windows (keeping their order) above the other windows of
   // their level, as the window server does on activation.
   void activateApp(pid_t pid);
   std::optional<SimApp> app(pid_t pid) const;
+  // Every application (terminated ones too), in launch order.
+  std::vector<SimApp> apps() const;
   std::optional<pid_t> frontmostPID() const;
   // The program under test. Its pid is what the processes port reports as the current process.
   void setSelfPID(pid_t pid);
   pid_t selfPID() const;
 
   // ---- Windows -----------------------------------------------------------------------------
-  // Adds a window in front of the other windows of its level. Returns its number.
+  // Adds a window in front of the other windows of its level. Returns its number, or 0 when the
+  // number is taken or the owner has terminated. An owner pid that no application has is allowed
+  // (the window list then has no owner name).
   WindowID addWindow(SimWindow window);
   // Adds a window at the back of its level's band (for loading lists given front to back).
   WindowID addWindowAtBack(SimWindow window);
@@ -136,6 +164,7 @@ class SimDesktop {
   bool resizeWindow(WindowID number, Size size);
   bool setTitle(WindowID number, SimTitle title);
   bool setAlpha(WindowID number, double alpha);
+  // A window whose level changes goes to the front of its new level's band.
   bool setLevel(WindowID number, int64_t level);
   bool setMinimised(WindowID number, bool minimised);
   bool setOnScreen(WindowID number, bool onScreen);
@@ -143,8 +172,9 @@ class SimDesktop {
   bool setCaptureExcluded(WindowID number, bool excluded);
   // Brings the window to the front of its level's band.
   bool raiseWindow(WindowID number);
-  // Puts `number` directly above (or below) `relativeTo` when both share a level; otherwise it goes
-  // to the front (or back) of its own level's band. A window never leaves its level.
+  // Puts `number` directly above (or below) `relativeTo` when both share a level; otherwise (also
+  // for relativeTo 0) it goes to the front (or back) of its own level's band. A window never leaves
+  // its level.
   bool orderWindow(WindowID number, bool above, WindowID relativeTo);
   std::optional<SimWindow> window(WindowID number) const;
   // Every window, front to back.
@@ -157,7 +187,8 @@ class SimDesktop {
 
   // ---- Window content ----------------------------------------------------------------------
   // The window's own content at its current size (deterministic: the owner's colour, a label band
-  // and text-like stripes), one pixel per point.
+  // and text-like stripes), one pixel per point, opaque. Absent for an unknown window, an empty one
+  // or one larger than 32768 points on a side.
   std::optional<PixelBuffer> windowContent(WindowID number) const;
   // The main display as a capture records it: windows back to front, leaving out windows of
   // sharing type none and capture-excluded ones; the desktop background elsewhere.
@@ -171,10 +202,23 @@ class SimDesktop {
   void resetCounters();
   // Makes copyWindowInfo report that the window server cannot be reached.
   void setWindowListAvailable(bool available);
-  // Commands run through the processes port (program and arguments joined by blanks).
+  // Commands run through the processes port (program and arguments joined by blanks). They are
+  // only recorded, never run, and report status 0 with no output.
   std::vector<std::string> commandsRun() const;
+  // The executable that launchSelf() starts and executablePath() reports; by default the running
+  // one. Tests point it at another program.
+  void setExecutablePath(std::string path);
 
   // ---- Ports -------------------------------------------------------------------------------
+  // The window list: front to back, banded by level. "On-screen only" drops off-screen and
+  // minimised windows. "Above" and "below" list the on-screen windows in front of or behind the
+  // relative window (every on-screen window when it is 0, none when no such window exists);
+  // "including window" adds the relative window itself, and alone it lists only that window.
+  // "Exclude desktop elements" drops desktop elements. Window images of a window of sharing type
+  // none or a capture-excluded one are absent, as for any capture.
+  //
+  // Application::run() runs the dispatcher's tasks in time order, jumping virtual time to each,
+  // until terminate() is called (also before run()) or nothing is pending.
   VirtualDispatcher& dispatcher();
   WindowServer& windowServer();
   Workspace& workspace();

@@ -1,0 +1,52 @@
+// Real processes on a POSIX system: spawning programs with optional pipes, reaping them, and
+// running commands to completion.
+//
+// Each launched child has a reaper thread that waits for it to end and posts the termination
+// handler to the main queue of the dispatcher given at construction. The dispatcher must outlive
+// this object; once this object is gone, children that end later are still reaped but their
+// handlers are no longer posted.
+//
+// Threading: any thread.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/dispatch.h"
+#include "platform/processes.h"
+
+namespace corvane {
+
+class PosixProcesses final : public Processes {
+ public:
+  // An empty executable path means the running executable.
+  explicit PosixProcesses(Dispatcher& dispatcher, std::string executablePath = {});
+  ~PosixProcesses() override;
+  PosixProcesses(const PosixProcesses&) = delete;
+  PosixProcesses& operator=(const PosixProcesses&) = delete;
+
+  pid_t currentProcessIdentifier() const override;
+  std::string executablePath() const override;
+  std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) override;
+  CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments) override;
+
+  // Points launchSelf() at another program; empty: the running executable again.
+  void setExecutablePath(std::string path);
+  // Launches `program` (an absolute path, or looked up in PATH) with the request's arguments,
+  // environment and pipes. Absent when it could not start.
+  std::unique_ptr<ChildProcess> launch(const std::string& program, const LaunchRequest& request);
+
+  // The running executable (/proc/self/exe resolved); empty when it cannot be read.
+  static std::string runningExecutablePath();
+
+  struct Context;  // shared with reaper threads
+
+ private:
+  std::shared_ptr<Context> context_;
+  mutable std::mutex mutex_;
+  std::string executablePath_;
+};
+
+}  // namespace corvane

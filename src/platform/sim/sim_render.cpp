@@ -1,0 +1,134 @@
+#include "platform/sim/sim_render.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane::sim {
+
+namespace {
+
+struct Color {
+  uint8_t r = 0, g = 0, b = 0;
+};
+
+Color fromRGB(uint32_t rgb) { return {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)}; }
+Color darker(Color c) { return {uint8_t(c.r * 5 / 8), uint8_t(c.g * 5 / 8), uint8_t(c.b * 5 / 8)}; }
+Color lighter(Color c) {
+  auto up = [](uint8_t v) { return uint8_t(v + (255 - v) * 2 / 5); };
+  return {up(c.r), up(c.g), up(c.b)};
+}
+
+// Blends an opaque colour over a premultiplied BGRA pixel with coverage a (0..255).
+inline void blend(uint8_t* p, Color c, unsigned a) {
+  if (a == 255) {
+    p[0] = c.b;
+    p[1] = c.g;
+    p[2] = c.r;
+    p[3] = 255;
+    return;
+  }
+  const unsigned keep = 255 - a;
+  p[0] = uint8_t((c.b * a + p[0] * keep + 127) / 255);
+  p[1] = uint8_t((c.g * a + p[1] * keep + 127) / 255);
+  p[2] = uint8_t((c.r * a + p[2] * keep + 127) / 255);
+  p[3] = uint8_t(a + (p[3] * keep + 127) / 255);
+}
+
+// The layout of a window's content: a label band across the top, then lines of "text" with a left
+// margin, each a stripe whose length varies from line to line.
+constexpr int kBandMax = 28;
+constexpr int kMargin = 16;
+constexpr int kLinePitch = 18;
+constexpr int kLineHeight = 8;
+
+struct ContentStyle {
+  int width;
+  int height;
+  int band;
+  WindowID number;
+  Color fill, label, text;
+};
+
+struct ContentRow {
+  Color fill;
+  Color stripe;
+  int stripeBegin = 0;  // window x where the stripe starts; none when begin == end
+  int stripeEnd = 0;
+};
+
+uint32_t mix(uint32_t a, uint32_t b) {
+  uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  return h;
+}
+
+ContentRow contentRow(const ContentStyle& s, int y) {
+  if (y < s.band) return {s.label, {}};
+  ContentRow row{s.fill, s.text};
+  const int inBody = y - s.band - kMargin / 2;
+  if (inBody < 0 || y >= s.height - kMargin / 2 || inBody % kLinePitch >= kLineHeight) return row;
+  const int span = s.width - 2 * kMargin;
+  if (span <= 0) return row;
+  const uint32_t line = uint32_t(inBody / kLinePitch);
+  const int percent = 35 + int(mix(s.number, line) % 61);  // 35..95 % of the line
+  row.stripeBegin = kMargin;
+  row.stripeEnd = kMargin + int(int64_t(span) * percent / 100);
+  return row;
+}
+
+// Rounds a coordinate to a whole pixel, kept far enough inside the integer range to add sizes to.
+int64_t pixel(double v) { return int64_t(std::clamp(std::round(v), -1e12, 1e12)); }
+
+}  // namespace
+
+PixelBuffer makePicture(Size size) {
+  double w = std::round(size.width);
+  double h = std::round(size.height);
+  if (!(w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide)) return PixelBuffer();
+  return PixelBuffer(int(w), int(h));
+}
+
+void Compositor::fillBackground() {
+  const Color top{0x3B, 0x4F, 0x6B};
+  const Color bottom{0x1B, 0x24, 0x33};
+  const int h = target_.height;
+  for (int y = 0; y < h; ++y) {
+    auto at = [&](uint8_t a, uint8_t b) { return uint8_t(a + (int(b) - int(a)) * y / std::max(h - 1, 1)); };
+    const Color c{at(top.r, bottom.r), at(top.g, bottom.g), at(top.b, bottom.b)};
+    uint8_t* p = target_.pixel(0, y);
+    for (int x = 0; x < target_.width; ++x, p += 4) blend(p, c, 255);
+  }
+}
+
+void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha) {
+  if (bounds.isNull() || !(alpha > 0)) return;
+  const unsigned a = unsigned(std::lround(std::min(alpha, 1.0) * 255));
+  if (a == 0) return;
+  const Rect b = bounds.standardized();
+  const int64_t left = pixel(b.origin.x - origin_.x);
+  const int64_t top = pixel(b.origin.y - origin_.y);
+  const int64_t width = pixel(b.size.width);
+  const int64_t height = pixel(b.size.height);
+  const int64_t x0 = std::max<int64_t>(left, 0);
+  const int64_t y0 = std::max<int64_t>(top, 0);
+  const int64_t x1 = std::min<int64_t>(left + width, target_.width);
+  const int64_t y1 = std::min<int64_t>(top + height, target_.height);
+  if (x0 >= x1 || y0 >= y1) return;
+
+  const Color fill = fromRGB(rgb);
+  const int w = int(std::min<int64_t>(width, INT32_MAX));
+  const int h = int(std::min<int64_t>(height, INT32_MAX));
+  const ContentStyle style{w, h, std::min(kBandMax, h / 4), number, fill, darker(fill), lighter(fill)};
+  for (int64_t y = y0; y < y1; ++y) {
+    const ContentRow row = contentRow(style, int(y - top));
+    uint8_t* p = target_.pixel(int(x0), int(y));
+    for (int64_t x = x0; x < x1; ++x, p += 4) {
+      const int64_t wx = x - left;
+      blend(p, wx >= row.stripeBegin && wx < row.stripeEnd ? row.stripe : row.fill, a);
+    }
+  }
+}
+
+}  // namespace corvane::sim
