@@ -29,9 +29,12 @@ build-test: bootstrap $(TEST_BUILD_DIR)/build.ninja
 run: build
 	$(BUILD_DIR)/corvane-sim scenarios/demo-desktop.json --out $(OUT)
 
-# The tests, built with address and undefined-behaviour sanitizers.
+# The tests, built with address and undefined-behaviour sanitizers, then a short bounded run of
+# every fuzz target on its seed corpus.
+FUZZ_SECONDS ?= 15
 test: build-test
 	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/fuzz
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*; do [ -x "$$b" ] && "$$b"; done
