@@ -29,12 +29,12 @@ build-test: bootstrap $(TEST_BUILD_DIR)/build.ninja
 run: build
 	$(BUILD_DIR)/corvane-sim scenarios/demo-desktop.json --out $(OUT)
 
-# The tests, built with address and undefined-behaviour sanitizers, then a short bounded run of
-# every fuzz target on its seed corpus.
+# A short bounded run of every fuzz target on its seed corpus, then the tests, built with address
+# and undefined-behaviour sanitizers (CTest's summary closes the output).
 FUZZ_SECONDS ?= 15
 test: build-test
-	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/fuzz
+	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*; do [ -x "$$b" ] && "$$b"; done
