@@ -1,6 +1,16 @@
 #include "windows/window_tracker.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
 #include <sstream>
+
+#include "platform/processes.h"
+#include "platform/screens.h"
+#include "settings/text.h"
+#include "windows/conferencing.h"
+#include "windows/meeting_window_classifier.h"
 
 namespace corvane {
 
@@ -41,20 +51,107 @@ bool barShaped(const Rect& b) {
 }
 }  // namespace WindowFilter
 
-WindowTracker::WindowTracker(WindowServer& windowServer, pid_t ownPID, std::function<pid_t()> mirrorHostPID)
-    : windowServer_(windowServer), ownPID_(ownPID), mirrorHostPID_(std::move(mirrorHostPID)) {}
+bool framesClose(const Rect& a, const Rect& b) {
+  return std::fabs(a.midX() - b.midX()) < 48 && std::fabs(a.midY() - b.midY()) < 48 &&
+         std::fabs(a.width() - b.width()) < 80 && std::fabs(a.height() - b.height()) < 80;
+}
+
+namespace {
+
+// The bundle identifiers of the processes met during one walk of the list, each looked up once.
+class BundleLookup {
+ public:
+  explicit BundleLookup(const WindowTracker& tracker) : tracker_(tracker) {}
+  const std::optional<std::string>& operator()(pid_t pid) {
+    auto it = known_.find(pid);
+    if (it == known_.end()) it = known_.emplace(pid, tracker_.bundleIdentifier(pid)).first;
+    return it->second;
+  }
+
+ private:
+  const WindowTracker& tracker_;
+  std::map<pid_t, std::optional<std::string>> known_;
+};
+
+// A family window that may stand for a surface in the stacking order.
+struct StackingCandidate {
+  int64_t number;
+  pid_t ownerPID;
+  Rect frame;  // screen space
+};
+
+// The record as a stacking candidate when one of `family` owns it.
+std::optional<StackingCandidate> stackingCandidate(const WindowListRecord& r, const std::set<pid_t>& family,
+                                                   double height) {
+  if (!WindowFilter::layerZero(r) || !r.ownerPID || !family.contains(*r.ownerPID) || !r.number ||
+      !WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::nonDegenerate(*r.bounds)) {
+    return std::nullopt;
+  }
+  return StackingCandidate{*r.number, *r.ownerPID, r.bounds->flipped(height)};
+}
+
+// The candidate (front to back) that best carries frame `f`; `fallback` when none overlaps at
+// least half of it.
+int64_t bestStackingMatch(const std::vector<StackingCandidate>& candidates, const Rect& f, int64_t fallback) {
+  const double area = std::max(1.0, f.width() * f.height());
+  double bestScore = -std::numeric_limits<double>::max();
+  std::optional<int64_t> best;
+  for (const auto& c : candidates) {
+    const Rect& w = c.frame;
+    const Rect overlapRect = w.intersection(f);
+    if (overlapRect.isNull() || overlapRect.isInfinite()) continue;
+    const double overlap = overlapRect.width() * overlapRect.height() / area;
+    if (overlap < 0.5) continue;
+    const double widthRatio = std::min(w.width(), f.width()) / std::max(w.width(), f.width());
+    const double heightRatio = std::min(w.height(), f.height()) / std::max(w.height(), f.height());
+    const double centreDistance =
+        (std::fabs(w.midX() - f.midX()) + std::fabs(w.midY() - f.midY())) / std::max(1.0, f.width() + f.height());
+    const double score = overlap + widthRatio + heightRatio - centreDistance;
+    // Strictly greater: on ties the frontmost window wins.
+    if (score > bestScore) {
+      bestScore = score;
+      best = c.number;
+    }
+  }
+  return best.value_or(fallback);
+}
+
+bool isTarget(const WindowListRecord& r, const WindowInfo& target) {
+  return r.number && (*r.number == target.windowNumber || *r.number == target.stackingWindowNumber);
+}
+
+}  // namespace
+
+WindowTracker::WindowTracker(WindowServer& windowServer, Workspace& workspace, Screens& screens, pid_t ownPID,
+                             std::function<pid_t()> mirrorHostPID, MeetingWindowClassifier* classifier)
+    : windowServer_(windowServer),
+      workspace_(workspace),
+      screens_(screens),
+      ownPID_(ownPID),
+      mirrorHostPID_(std::move(mirrorHostPID)),
+      classifier_(classifier) {}
+
+WindowTracker::WindowTracker(const Platform& platform, std::function<pid_t()> mirrorHostPID,
+                             MeetingWindowClassifier* classifier)
+    : WindowTracker(platform.windowServer, platform.workspace, platform.screens,
+                    platform.processes.currentProcessIdentifier(), std::move(mirrorHostPID), classifier) {}
 
 pid_t WindowTracker::mirrorHostPID() const { return mirrorHostPID_ ? mirrorHostPID_() : 0; }
 
 bool WindowTracker::isOurs(pid_t ownerPID) const { return ownerPID == ownPID_ || ownerPID == mirrorHostPID(); }
 
-std::vector<WindowListRecord> WindowTracker::readList(uint32_t options) const {
-  std::vector<WindowListRecord> records;
+std::optional<std::vector<WindowListRecord>> WindowTracker::readListIfAny(uint32_t options) const {
   auto list = windowServer_.copyWindowInfo(options, 0);
-  if (!list) return records;
+  if (!list) return std::nullopt;
+  std::vector<WindowListRecord> records;
   records.reserve(list->size());
   for (const auto& entry : *list) records.push_back(WindowListRecord::read(entry));
   return records;
+}
+
+std::vector<WindowListRecord> WindowTracker::readList(uint32_t options) const {
+  auto records = readListIfAny(options);
+  return records ? std::move(*records) : std::vector<WindowListRecord>{};
 }
 
 double WindowTracker::mainDisplayHeight() const {
@@ -62,31 +159,255 @@ double WindowTracker::mainDisplayHeight() const {
   return main.isNull() ? 0 : main.height();
 }
 
+std::optional<std::string> WindowTracker::bundleIdentifier(pid_t pid) const {
+  auto app = workspace_.application(pid);
+  if (!app || app->isTerminated) return std::nullopt;
+  return app->bundleIdentifier;
+}
+
+std::set<pid_t> WindowTracker::familyOf(pid_t ownerPID) const {
+  std::set<pid_t> family;
+  if (auto bundleID = bundleIdentifier(ownerPID)) {
+    if (auto root = Conferencing::hubFamilyRoot(*bundleID)) family = Conferencing::familyPIDs(workspace_, *root);
+  }
+  family.insert(ownerPID);
+  return family;
+}
+
+MeetingWindowClassifier* WindowTracker::classifier() const {
+  if (classifier_) return classifier_;
+  return MeetingWindowClassifier::hasShared() ? &MeetingWindowClassifier::shared() : nullptr;
+}
+
+std::optional<WindowInfo> WindowTracker::ownedWindow(const WindowListRecord& r, const std::set<pid_t>& ownedBy,
+                                                     bool layerZeroOnly, double height) const {
+  if (!r.ownerPID || !ownedBy.contains(*r.ownerPID)) return std::nullopt;
+  if (!r.layer || (layerZeroOnly && *r.layer != 0)) return std::nullopt;
+  if (!r.number || !WindowFilter::visibleAlpha(r)) return std::nullopt;
+  if (!r.bounds || !WindowFilter::nonDegenerate(*r.bounds)) return std::nullopt;
+  WindowInfo info;
+  info.windowNumber = *r.number;
+  info.ownerPID = *r.ownerPID;
+  info.frame = screenFrame(*r.bounds, height);
+  info.stackingWindowNumber = *r.number;
+  info.title = r.title;
+  return info;
+}
+
 std::vector<WindowInfo> WindowTracker::onScreenWindows(const std::set<pid_t>& ownedBy, bool layerZeroOnly) const {
   std::vector<WindowInfo> result;
   if (ownedBy.empty()) return result;
-  auto list = windowServer_.copyWindowInfo(kListOptions, 0);
+  auto list = readListIfAny(kListOptions);
   if (!list) return result;
   const double height = mainDisplayHeight();
-  for (const auto& entry : *list) {
-    auto pid = asInt32(entry.ownerPID);
-    if (!pid || !ownedBy.contains(*pid)) continue;
-    auto layer = asInteger(entry.layer);
-    if (!layer || (layerZeroOnly && *layer != 0)) continue;
-    auto number = asInteger(entry.number);
-    if (!number) continue;
-    if (auto alpha = asDouble(entry.alpha); alpha && *alpha <= 0.01) continue;
-    auto bounds = asBounds(entry.bounds);
-    if (!bounds || !WindowFilter::nonDegenerate(*bounds)) continue;
-    WindowInfo info;
-    info.windowNumber = *number;
-    info.ownerPID = *pid;
-    info.frame = screenFrame(*bounds, height);
-    info.stackingWindowNumber = *number;
-    if (auto title = asString(entry.name); title && !title->empty()) info.title = std::move(title);
-    result.push_back(std::move(info));
+  for (const auto& r : *list) {
+    if (auto info = ownedWindow(r, ownedBy, layerZeroOnly, height)) result.push_back(std::move(*info));
   }
   return result;
+}
+
+std::vector<WindowInfo> WindowTracker::protectedWindows(const std::vector<AppRef>& apps) const {
+  if (apps.empty()) return {};
+  std::set<std::string> bundleIDs;
+  std::set<std::string> names;
+  for (const auto& app : apps) {
+    bundleIDs.insert(app.bundleID);
+    names.insert(text::lowercased(app.name));
+  }
+
+  const std::vector<RunningApplication> running = workspace_.runningApplications();
+  std::map<pid_t, std::string> bundleOf;
+  for (const auto& app : running) {
+    if (!app.bundleIdentifier || app.isTerminated) continue;
+    if (bundleIDs.contains(*app.bundleIdentifier) ||
+        (app.localizedName && names.contains(text::lowercased(*app.localizedName)))) {
+      bundleOf.emplace(app.processIdentifier, *app.bundleIdentifier);
+    }
+  }
+  if (bundleOf.empty()) return {};
+  std::set<pid_t> pids;
+  // The families of the protected hubs, whose windows may stand for a hub window in the stacking
+  // order; gathered in the same walk of the list.
+  std::map<std::string, std::set<pid_t>> families;
+  std::set<pid_t> familyMembers;
+  for (const auto& [pid, bundleID] : bundleOf) {
+    pids.insert(pid);
+    if (Conferencing::isHub(bundleID) && !families.contains(bundleID)) {
+      const auto& family = families[bundleID] = Conferencing::familyPIDs(running, bundleID);
+      familyMembers.insert(family.begin(), family.end());
+    }
+  }
+
+  auto list = readListIfAny(kListOptions);
+  if (!list) return {};
+  const double height = mainDisplayHeight();
+
+  // Grouped by owner, groups in the order their first window appears (front to back).
+  std::vector<std::pair<pid_t, std::vector<WindowInfo>>> groups;
+  std::vector<StackingCandidate> familyWindows;
+  for (const auto& r : *list) {
+    if (auto candidate = stackingCandidate(r, familyMembers, height)) familyWindows.push_back(*candidate);
+    auto info = ownedWindow(r, pids, true, height);
+    if (!info) continue;
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == info->ownerPID; });
+    if (it == groups.end()) it = groups.insert(groups.end(), {info->ownerPID, {}});
+    it->second.push_back(std::move(*info));
+  }
+
+  std::vector<WindowInfo> result;
+  MeetingWindowClassifier* sorter = classifier();
+  for (auto& [pid, group] : groups) {
+    const std::string& bundleID = bundleOf.at(pid);
+    if (Conferencing::isHub(bundleID)) {
+      if (sorter) group = sorter->windowsToProtect(group, bundleID);
+      const std::set<pid_t>& family = families.at(bundleID);
+      std::vector<StackingCandidate> candidates;
+      for (const auto& c : familyWindows) {
+        if (family.contains(c.ownerPID)) candidates.push_back(c);
+      }
+      for (auto& w : group) w.stackingWindowNumber = bestStackingMatch(candidates, w.frame, w.windowNumber);
+    }
+    result.insert(result.end(), std::make_move_iterator(group.begin()), std::make_move_iterator(group.end()));
+  }
+  return result;
+}
+
+int64_t WindowTracker::stackingWindowNumber(const Rect& matching, const std::set<pid_t>& familyPIDs,
+                                            int64_t fallback) const {
+  if (familyPIDs.empty()) return fallback;
+  auto list = readListIfAny(kListOptions);
+  if (!list) return fallback;
+  const double height = mainDisplayHeight();
+  std::vector<StackingCandidate> candidates;
+  for (const auto& r : *list) {
+    if (auto candidate = stackingCandidate(r, familyPIDs, height)) candidates.push_back(*candidate);
+  }
+  return bestStackingMatch(candidates, matching, fallback);
+}
+
+bool WindowTracker::isFrontmostProtectedSurface(const WindowInfo& info) const {
+  auto frontmost = workspace_.frontmostApplication();
+  if (!frontmost) return false;
+  const pid_t front = frontmost->processIdentifier;
+  const std::set<pid_t> family = familyOf(info.ownerPID);
+  if (!family.contains(front)) return false;
+  auto list = readListIfAny(kListOptions);
+  if (!list) return info.ownerPID == front;
+  for (const auto& r : *list) {
+    if (!WindowFilter::layerZero(r) || !r.ownerPID || !family.contains(*r.ownerPID) || !r.number ||
+        !WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::substantial(*r.bounds) ||
+        WindowFilter::barShaped(*r.bounds)) {
+      continue;
+    }
+    return isTarget(r, info);
+  }
+  return false;
+}
+
+std::vector<Rect> WindowTracker::framesInFront(const WindowInfo& target, const std::set<std::string>& excludingBundleIDs,
+                                               const std::optional<std::set<std::string>>& includingBundleIDs) const {
+  std::vector<Rect> gathered;
+  auto list = readListIfAny(kListOptions);
+  if (!list) return gathered;
+  const std::set<pid_t> family = familyOf(target.ownerPID);
+  const double height = mainDisplayHeight();
+  const bool filterByBundle = !excludingBundleIDs.empty() || includingBundleIDs.has_value();
+  BundleLookup bundleOf(*this);
+  for (const auto& r : *list) {
+    // The target ends the walk whatever its own size or alpha: everything after it is behind it.
+    if (isTarget(r, target)) return gathered;
+    if (!WindowFilter::layerZero(r) || !r.ownerPID || isOurs(*r.ownerPID) || !r.number ||
+        !WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::substantial(*r.bounds) ||
+        WindowFilter::barShaped(*r.bounds)) {
+      continue;
+    }
+    const auto& bundleID = bundleOf(*r.ownerPID);
+    if (bundleID) {
+      if (*bundleID == "com.apple.WindowManager") continue;
+      if (*bundleID == "com.apple.dock" && r.bounds->width() > 200 && r.bounds->height() > 200) continue;
+    }
+    if (filterByBundle) {
+      if (bundleID) {
+        if (excludingBundleIDs.contains(*bundleID)) continue;
+        if (includingBundleIDs && !includingBundleIDs->contains(*bundleID)) continue;
+      } else if (includingBundleIDs) {
+        continue;
+      }
+    }
+    const Rect frame = screenFrame(*r.bounds, height);
+    if (family.contains(*r.ownerPID) && framesClose(frame, target.frame)) continue;
+    const Rect overlap = frame.intersection(target.frame);
+    if (!overlap.isNull() && overlap.width() > 1 && overlap.height() > 1) gathered.push_back(frame);
+  }
+  return gathered;
+}
+
+std::optional<WindowInFront> WindowTracker::familyWindowInFront(const WindowInfo& target) const {
+  auto list = readListIfAny(kListOptions);
+  if (!list) return std::nullopt;
+  const std::set<pid_t> family = familyOf(target.ownerPID);
+  const double height = mainDisplayHeight();
+  for (const auto& r : *list) {
+    // Reaching the target (whatever its size) means no family window is in front of it.
+    if (isTarget(r, target)) return std::nullopt;
+    if (!WindowFilter::layerZero(r) || !r.ownerPID || !family.contains(*r.ownerPID) || !r.number ||
+        !WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::substantial(*r.bounds) ||
+        WindowFilter::barShaped(*r.bounds)) {
+      continue;
+    }
+    const Rect frame = screenFrame(*r.bounds, height);
+    if (framesClose(frame, target.frame)) continue;
+    return WindowInFront{*r.number, frame};
+  }
+  return std::nullopt;
+}
+
+bool WindowTracker::isSeated(int64_t frost, int64_t directlyAbove, std::optional<int64_t> below) const {
+  auto list = readListIfAny(kSeatedListOptions);
+  if (!list) return false;
+  const ptrdiff_t count = ptrdiff_t(list->size());
+  ptrdiff_t f = -1;
+  ptrdiff_t t = -1;
+  ptrdiff_t b = -1;
+  for (ptrdiff_t i = 0; i < count; ++i) {
+    const auto& number = (*list)[size_t(i)].number;
+    if (!number) continue;
+    if (f < 0 && *number == frost) f = i;
+    if (t < 0 && *number == directlyAbove) t = i;
+    if (below && b < 0 && *number == *below) b = i;
+  }
+  auto allOursBetween = [&](ptrdiff_t from, ptrdiff_t to) {
+    for (ptrdiff_t i = from + 1; i < to; ++i) {
+      if (!isOurs((*list)[size_t(i)].ownerPID.value_or(0))) return false;
+    }
+    return true;
+  };
+  if (f < 0 || t < 0 || f >= t) return false;
+  if (!below) return allOursBetween(f, t);
+  if (b < 0 || b >= f) return false;
+  return allOursBetween(b, f);
+}
+
+bool WindowTracker::pointHitsDock(Point point) const {
+  for (const auto& screen : screens_.screens()) {
+    if (!screen.frame.contains(point)) continue;
+    const Rect& visible = screen.visibleFrame;
+    if (point.x < visible.minX() || point.x >= visible.maxX()) return true;
+    return visible.minY() > point.y;
+  }
+  return false;
+}
+
+std::optional<WindowUnderPoint> WindowTracker::windowUnderPoint(Point point) const {
+  auto list = readListIfAny(kListOptions);
+  if (!list) return std::nullopt;
+  const double height = mainDisplayHeight();
+  for (const auto& r : *list) {
+    if (!r.ownerPID || isOurs(*r.ownerPID) || !r.number || !r.layer || *r.layer > 19) continue;
+    if (!WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::nonDegenerate(*r.bounds)) continue;
+    if (screenFrame(*r.bounds, height).contains(point)) return WindowUnderPoint{*r.number, *r.ownerPID, *r.layer};
+  }
+  return std::nullopt;
 }
 
 }  // namespace corvane

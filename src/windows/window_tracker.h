@@ -1,5 +1,16 @@
 // Queries over the window server's window list. Nothing is cached: every call reads a fresh list,
-// once, and walks it once, since these run on every refresh tick and on input events.
+// once, and walks it once, since these run on every refresh tick and on input events. Bundle
+// identifiers are looked up by pid only for entries that already passed the cheap numeric filters.
+//
+// Frames are returned and compared in screen space (origin bottom-left of the main display, y up);
+// the list's bounds are converted with the main display's height. Points passed in are in screen
+// space too.
+//
+// Hub family of a window: when the owner's bundle identifier has a hub-family root (see
+// Conferencing), every running process of that family; otherwise the owner alone. Two frames are
+// twins when their centres are less than 48 points apart on each axis and their widths and heights
+// differ by less than 80 points: a multi-process conferencing application draws one surface as such
+// a pair of windows.
 //
 // Threading: main thread.
 #pragma once
@@ -13,10 +24,16 @@
 #include <vector>
 
 #include "base/geometry.h"
+#include "platform/platform.h"
 #include "platform/window_server.h"
+#include "platform/workspace.h"
+#include "settings/app_ref.h"
 #include "windows/window_info.h"
 
 namespace corvane {
+
+class MeetingWindowClassifier;
+class Screens;
 
 // One window-list entry with the keys the queries read, each checked for presence and type.
 struct WindowListRecord {
@@ -45,6 +62,24 @@ bool substantial(const Rect& bounds);
 bool barShaped(const Rect& bounds);
 }  // namespace WindowFilter
 
+// A window found in front of another: its number and screen-space frame.
+struct WindowInFront {
+  int64_t number = 0;
+  Rect frame;
+  friend bool operator==(const WindowInFront&, const WindowInFront&) = default;
+};
+
+// The topmost window under a point.
+struct WindowUnderPoint {
+  int64_t number = 0;
+  pid_t ownerPID = 0;
+  int64_t layer = 0;
+  friend bool operator==(const WindowUnderPoint&, const WindowUnderPoint&) = default;
+};
+
+// Twin frames: centres less than 48 points apart on each axis, sizes less than 80 points apart.
+bool framesClose(const Rect& a, const Rect& b);
+
 class WindowTracker {
  public:
   // Window-list read options.
@@ -53,11 +88,57 @@ class WindowTracker {
   static constexpr uint32_t kSeatedListOptions = WindowListOption::onScreenOnly;   // 1
 
   // `mirrorHostPID` reports the pid of the running mirror host process, 0 while none runs.
-  WindowTracker(WindowServer& windowServer, pid_t ownPID, std::function<pid_t()> mirrorHostPID = {});
+  // `classifier` sorts the windows of hub applications in protectedWindows; without one the shared
+  // classifier is used when start-up installed it, else hub windows are all frosted.
+  WindowTracker(WindowServer& windowServer, Workspace& workspace, Screens& screens, pid_t ownPID,
+                std::function<pid_t()> mirrorHostPID = {}, MeetingWindowClassifier* classifier = nullptr);
+  // The ports of a backend; this process's pid from its processes port.
+  explicit WindowTracker(const Platform& platform, std::function<pid_t()> mirrorHostPID = {},
+                         MeetingWindowClassifier* classifier = nullptr);
+
+  // The classifier is built over a tracker, so it is handed in after construction.
+  void setClassifier(MeetingWindowClassifier* classifier) { classifier_ = classifier; }
 
   // Windows of the given processes, front to back, with a layer, a number, visible alpha and
   // non-degenerate bounds; with layerZeroOnly, layer-0 windows only. An empty set reads nothing.
   std::vector<WindowInfo> onScreenWindows(const std::set<pid_t>& ownedBy, bool layerZeroOnly) const;
+
+  // The windows to frost for the protected applications, matched by bundle identifier or, failing
+  // that, by display name (case-insensitively; an application without a bundle identifier is never
+  // taken). Windows of a hub application go through the meeting-window classifier, which leaves
+  // meeting windows out and may narrow a hub window to its chat sidebar; they get the stacking
+  // window number of the family window that really carries their frame.
+  std::vector<WindowInfo> protectedWindows(const std::vector<AppRef>& apps) const;
+
+  // The window of the family whose position in the stacking order stands for a surface with frame
+  // `matching`: the best match by overlap (at least half of the frame), size ratios and distance of
+  // centres; the frontmost on ties. `fallback` when no window qualifies.
+  int64_t stackingWindowNumber(const Rect& matching, const std::set<pid_t>& familyPIDs, int64_t fallback) const;
+
+  // Whether `info` is what the user looks at in the frontmost application: its family's frontmost
+  // substantial, not bar-shaped window is `info` (by number or stacking number).
+  bool isFrontmostProtectedSurface(const WindowInfo& info) const;
+
+  // Frames of foreign windows in front of `target` that overlap it (each whole frame, not the
+  // overlap). This program's own windows, the window manager's, the Dock's large surfaces and the
+  // target's family twins are left out. Bundle filters apply when `excludingBundleIDs` is non-empty
+  // or `includingBundleIDs` is given.
+  std::vector<Rect> framesInFront(const WindowInfo& target, const std::set<std::string>& excludingBundleIDs,
+                                  const std::optional<std::set<std::string>>& includingBundleIDs = std::nullopt) const;
+
+  // The first window of the target's family in front of it, twins of its frame skipped.
+  std::optional<WindowInFront> familyWindowInFront(const WindowInfo& target) const;
+
+  // Whether overlay window `frost` stands directly in front of window `directlyAbove` (and, when
+  // `below` is given, directly behind window `below`), with only this program's own windows in
+  // between.
+  bool isSeated(int64_t frost, int64_t directlyAbove, std::optional<int64_t> below = std::nullopt) const;
+
+  // Whether a point lies in the Dock's reserved area of the screen that contains it.
+  bool pointHitsDock(Point point) const;
+
+  // The topmost foreign window under a point, below the Dock's layer.
+  std::optional<WindowUnderPoint> windowUnderPoint(Point point) const;
 
   // True for windows of this process and of the mirror host (with no host running, pid 0 counts as
   // ours).
@@ -74,12 +155,27 @@ class WindowTracker {
     return windowServerBounds.flipped(mainDisplayHeight);
   }
 
+  // The running application's bundle identifier; none for a process without one or not running.
+  std::optional<std::string> bundleIdentifier(pid_t pid) const;
+  // The hub family of a window owned by `ownerPID` (see above); always holds the owner.
+  std::set<pid_t> familyOf(pid_t ownerPID) const;
+
   WindowServer& windowServer() const { return windowServer_; }
+  Workspace& workspace() const { return workspace_; }
 
  private:
+  std::optional<std::vector<WindowListRecord>> readListIfAny(uint32_t options) const;
+  // The record as a window of one of `ownedBy` (see onScreenWindows), or none.
+  std::optional<WindowInfo> ownedWindow(const WindowListRecord& r, const std::set<pid_t>& ownedBy, bool layerZeroOnly,
+                                        double height) const;
+  MeetingWindowClassifier* classifier() const;
+
   WindowServer& windowServer_;
+  Workspace& workspace_;
+  Screens& screens_;
   pid_t ownPID_;
   std::function<pid_t()> mirrorHostPID_;
+  MeetingWindowClassifier* classifier_;
 };
 
 }  // namespace corvane

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/screens.h"
+#include "platform/workspace.h"
+
 namespace corvane {
 namespace {
 
@@ -25,6 +28,20 @@ class ListWindowServer final : public WindowServer {
   std::optional<PixelBuffer> captureDisplay(DisplayID) override { return std::nullopt; }
 };
 
+// No running applications and no screens: the list readers need neither.
+class EmptyWorkspace final : public Workspace {
+ public:
+  std::vector<RunningApplication> runningApplications() override { return {}; }
+  std::optional<RunningApplication> frontmostApplication() override { return std::nullopt; }
+  std::optional<RunningApplication> application(pid_t) override { return std::nullopt; }
+};
+
+class NoScreens final : public Screens {
+ public:
+  std::vector<ScreenInfo> screens() override { return {}; }
+  std::optional<ScreenInfo> mainScreen() override { return std::nullopt; }
+};
+
 WindowListEntry entry(int64_t number, int32_t pid, Rect bounds, int64_t layer = 0) {
   WindowListEntry e;
   e.number = number;
@@ -39,7 +56,9 @@ WindowListEntry entry(int64_t number, int32_t pid, Rect bounds, int64_t layer = 
 class WindowTrackerTest : public ::testing::Test {
  protected:
   ListWindowServer server;
-  WindowTracker tracker{server, /*ownPID=*/400};
+  EmptyWorkspace workspace;
+  NoScreens screens;
+  WindowTracker tracker{server, workspace, screens, /*ownPID=*/400};
 };
 
 TEST_F(WindowTrackerTest, EmptyOwnerSetReadsNothing) {
@@ -163,8 +182,10 @@ TEST(WindowFilters, SubstantialAndBarShapedBoundaries) {
 
 TEST(WindowFilters, NotOursUsesTheMirrorHostSeam) {
   ListWindowServer server;
+  EmptyWorkspace workspace;
+  NoScreens screens;
   pid_t host = 0;
-  WindowTracker tracker(server, 400, [&] { return host; });
+  WindowTracker tracker(server, workspace, screens, 400, [&] { return host; });
   EXPECT_TRUE(tracker.isOurs(400));
   EXPECT_TRUE(tracker.isOurs(0));  // no host running: pid 0 counts as ours
   EXPECT_FALSE(tracker.isOurs(900));
