@@ -56,7 +56,7 @@ BENCHMARK(CopyWindowList);
 
 void OnScreenWindows(benchmark::State& state) {
   BusyDesktop& d = busy();
-  WindowTracker tracker(d.desktop.windowServer(), d.desktop.selfPID());
+  WindowTracker tracker(d.desktop.platform());
   size_t found = 0;
   for (auto _ : state) {
     auto windows = tracker.onScreenWindows(d.protectedPIDs, false);

@@ -4,7 +4,9 @@
 
 namespace corvane {
 
+class Accessibility;
 class Application;
+class Audio;
 class Clock;
 class DefaultsStore;
 class Dispatcher;
@@ -12,7 +14,11 @@ class LogSink;
 class Processes;
 class Screens;
 class WindowServer;
+class WindowServerPrivate;
 class Workspace;
+namespace ui {
+class UserInterface;
+}
 
 struct Platform {
   Dispatcher& dispatcher;
@@ -24,6 +30,10 @@ struct Platform {
   Application& application;
   LogSink& systemLog;
   DefaultsStore* defaults = nullptr;  // the per-user defaults store, when the backend has one
+  WindowServerPrivate* windowServerPrivate = nullptr;  // the private window-server entry points, if any
+  Audio* audio = nullptr;  // process and device audio activity, when the backend has it
+  Accessibility* accessibility = nullptr;  // accessibility elements and observers, when the backend has them
+  ui::UserInterface* ui = nullptr;  // the program's own windows and views, when the backend has them
 };
 
 }  // namespace corvane

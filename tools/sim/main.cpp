@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   for (const auto& app : desktop.workspace().runningApplications()) {
     if (!app.isTerminated && app.processIdentifier != desktop.selfPID()) pids.insert(app.processIdentifier);
   }
-  WindowTracker tracker(desktop.windowServer(), desktop.selfPID());
+  WindowTracker tracker(desktop.platform());
   auto windows = tracker.onScreenWindows(pids, /*layerZeroOnly=*/false);
   std::cout << "On-screen windows of " << pids.size() << " applications, front to back:\n";
   for (const auto& w : windows) {

@@ -8,8 +8,13 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/posix/posix_processes.h"
+#include "platform/sim/sim_accessibility.h"
+#include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_loader.h"
+#include "platform/sim/sim_private_window_server.h"
 #include "platform/sim/sim_render.h"
+#include "platform/sim/sim_scene.h"
+#include "platform/sim/sim_ui.h"
 #include "platform/sim/sim_world.h"
 
 namespace corvane::sim {
@@ -67,23 +72,41 @@ struct State {
     return true;
   }
 
+  // With the lock held. A window as it draws itself: the program's own windows their committed
+  // content, every other window its generated content labelled with its title or its owner's name.
+  void paint(Compositor& compositor, const WindowRecord& record, double alpha) const {
+    const SimWindow& w = record.window;
+    if (w.scene) {
+      drawScene(compositor, *w.scene, w.number, w.bounds, alpha, dispatcher.mediaTime());
+      return;
+    }
+    std::string_view label;
+    if (w.title.kind == SimTitle::Kind::string && !w.title.text.empty()) {
+      label = w.title.text;
+    } else if (const SimApp* owner = world.findApp(w.ownerPID); owner && owner->name) {
+      label = *owner->name;
+    }
+    compositor.drawWindow(w.number, w.bounds, world.contentColor(record), alpha, label, w.cornerRadius);
+  }
+
   // With the lock held.
   std::optional<PixelBuffer> content(const WindowRecord& record, Rect area) const {
     PixelBuffer picture = makePicture(area.size);
     if (picture.isEmpty()) return std::nullopt;
-    const SimWindow& w = record.window;
-    Compositor(picture, area.origin).drawWindow(w.number, w.bounds, world.contentColor(record), 1.0);
+    Compositor compositor(picture, area.origin);
+    paint(compositor, record, 1.0);
     return picture;
   }
 
   // With the lock held. The compositor walks the windows back to front over the display's area.
-  PixelBuffer render(const SimDisplay& display, bool shareView) const {
+  PixelBuffer render(const SimDisplay& display, bool shareView, VisibilityMap* visibility = nullptr) const {
     PixelBuffer picture = makePicture(display.frame.size);
-    Compositor compositor(picture, display.frame.origin);
+    if (visibility) visibility->reset(picture.width, picture.height);
+    Compositor compositor(picture, display.frame.origin, visibility);
     compositor.fillBackground();
     for (auto it = world.windows.rbegin(); it != world.windows.rend(); ++it) {
       if (!it->isVisible() || (shareView && !isCapturable(it->window))) continue;
-      compositor.drawWindow(it->window.number, it->window.bounds, world.contentColor(*it), it->window.alpha);
+      paint(compositor, *it, it->window.alpha);
     }
     return picture;
   }
@@ -181,6 +204,10 @@ struct SimDesktop::Impl : State {
   SimScreens screens;
   SimProcesses processes;
   SimApplication application;
+  std::unique_ptr<SimPrivateWindowServer> privateWindowServer;  // made by SimDesktop, which it reaches
+  std::unique_ptr<SimAudio> audio;                              // likewise
+  std::unique_ptr<SimAccessibility> accessibility;              // likewise
+  std::unique_ptr<SimUI> ui;                                    // likewise
 };
 
 // ---- Window server --------------------------------------------------------------------------
@@ -353,18 +380,33 @@ void SimApplication::terminate() {
 
 // ---- SimDesktop -----------------------------------------------------------------------------
 
-SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<Impl>(dispatcher)) {}
+SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<Impl>(dispatcher)) {
+  impl_->privateWindowServer = std::make_unique<SimPrivateWindowServer>(*this);
+  impl_->audio = std::make_unique<SimAudio>(*this);
+  impl_->accessibility = std::make_unique<SimAccessibility>(*this, dispatcher);
+  impl_->ui = std::make_unique<SimUI>(*this);
+}
 SimDesktop::~SimDesktop() = default;
 
 bool SimDesktop::load(const nlohmann::json& description, std::string* error) {
   World world;
   std::string message;
-  if (!loadWorld(description, world, message)) {
+  SimPrivateWindowServer::Settings serverSettings;
+  SimAudio::Settings audioSettings;
+  SimAccessibility::Description accessibilityDescription;
+  if (!loadWorld(description, world, message) || !SimPrivateWindowServer::parse(description, serverSettings, message) ||
+      !SimAudio::parse(description, world, audioSettings, message) ||
+      !SimAccessibility::parse(description, world, accessibilityDescription, message)) {
     if (error) *error = message;
     return false;
   }
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->world = std::move(world);
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->world = std::move(world);
+  }
+  impl_->privateWindowServer->reset(serverSettings);
+  impl_->audio->reset(audioSettings);
+  impl_->accessibility->reset(std::move(accessibilityDescription));
   return true;
 }
 
@@ -438,15 +480,25 @@ pid_t SimDesktop::selfPID() const {
 WindowID SimDesktop::addWindow(SimWindow window) {
   window.alpha = clampedAlpha(window.alpha);
   window.bounds = window.bounds.standardized();
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.addWindow(std::move(window), false);
+  WindowID number = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    number = impl_->world.addWindow(std::move(window), false);
+  }
+  if (number) impl_->accessibility->windowAdded(number);
+  return number;
 }
 
 WindowID SimDesktop::addWindowAtBack(SimWindow window) {
   window.alpha = clampedAlpha(window.alpha);
   window.bounds = window.bounds.standardized();
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.addWindow(std::move(window), true);
+  WindowID number = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    number = impl_->world.addWindow(std::move(window), true);
+  }
+  if (number) impl_->accessibility->windowAdded(number);
+  return number;
 }
 
 bool SimDesktop::closeWindow(WindowID number) {
@@ -467,7 +519,13 @@ bool SimDesktop::resizeWindow(WindowID number, Size size) {
 }
 
 bool SimDesktop::setTitle(WindowID number, SimTitle title) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.title = std::move(title); });
+  bool changed = false;
+  const bool found = impl_->editWindow(number, [&](SimWindow& w) {
+    changed = w.title.kind != title.kind || w.title.text != title.text;
+    w.title = std::move(title);
+  });
+  if (changed) impl_->accessibility->titleChanged(number);
+  return found;
 }
 
 bool SimDesktop::setAlpha(WindowID number, double alpha) {
@@ -545,6 +603,19 @@ PixelBuffer SimDesktop::renderShareView() const {
   return impl_->render(impl_->world.displays.front(), true);
 }
 
+PixelBuffer SimDesktop::renderShareView(VisibilityMap& visibility) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (impl_->world.displays.empty()) {
+    visibility.reset(0, 0);
+    return PixelBuffer();
+  }
+  return impl_->render(impl_->world.displays.front(), true, &visibility);
+}
+
+bool SimDesktop::setScene(WindowID number, std::shared_ptr<const WindowScene> scene) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.scene = std::move(scene); });
+}
+
 PixelBuffer SimDesktop::renderLocalView() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (impl_->world.displays.empty()) return PixelBuffer();
@@ -581,9 +652,19 @@ Processes& SimDesktop::processes() { return impl_->processes; }
 Application& SimDesktop::application() { return impl_->application; }
 MemoryLog& SimDesktop::systemLog() { return impl_->systemLog; }
 
+SimPrivateWindowServer& SimDesktop::privateWindowServer() { return *impl_->privateWindowServer; }
+SimAudio& SimDesktop::audio() { return *impl_->audio; }
+SimAccessibility& SimDesktop::accessibility() { return *impl_->accessibility; }
+SimUI& SimDesktop::ui() { return *impl_->ui; }
+
 Platform SimDesktop::platform() {
-  return Platform{impl_->dispatcher, impl_->dispatcher.clock(), impl_->windowServer, impl_->workspace, impl_->screens,
-                  impl_->processes,  impl_->application, impl_->systemLog, nullptr};
+  Platform platform{impl_->dispatcher, impl_->dispatcher.clock(), impl_->windowServer, impl_->workspace, impl_->screens,
+                    impl_->processes,  impl_->application, impl_->systemLog, nullptr};
+  platform.windowServerPrivate = impl_->privateWindowServer.get();
+  platform.audio = impl_->audio.get();
+  platform.accessibility = impl_->accessibility.get();
+  platform.ui = impl_->ui.get();
+  return platform;
 }
 
 }  // namespace corvane::sim

@@ -40,6 +40,13 @@
 
 namespace corvane::sim {
 
+class SimAccessibility;
+class SimAudio;
+class SimPrivateWindowServer;
+class SimUI;
+struct VisibilityMap;
+struct WindowScene;
+
 // Window levels as the window server numbers them.
 namespace Level {
 constexpr int64_t base = -2147483648;
@@ -102,6 +109,12 @@ struct SimWindow {
   bool desktopElement = false;
   bool captureExcluded = false;      // the private capture-exclusion tag
   std::optional<uint32_t> color;     // content colour; the owner's colour when absent
+  // Rounding of the window's corners (the platform's windows have rounded corners); outside them
+  // the window draws nothing.
+  double cornerRadius = 0;
+  // The committed content of one of the program's own windows (sim_ui.h); drawn instead of the
+  // generated content when present.
+  std::shared_ptr<const WindowScene> scene;
   // Entry keys deliberately spoiled for tests of the readers: keys listed here are left out of the
   // window-list entry ("number", "layer", "ownerPID", "alpha", "bounds", "name", ...), and keys in
   // `wrongTypeKeys` carry a string instead of their proper type.
@@ -195,6 +208,11 @@ class SimDesktop {
   PixelBuffer renderShareView() const;
   // The main display as the user sees it: every visible window.
   PixelBuffer renderLocalView() const;
+  // The share view, recording in `visibility` (reset to the picture's size; its `watched` set is
+  // kept) which watched window's own content shows at each pixel. The leak probe's input.
+  PixelBuffer renderShareView(VisibilityMap& visibility) const;
+  // Replaces the committed content of a window (see SimWindow::scene).
+  bool setScene(WindowID number, std::shared_ptr<const WindowScene> scene);
 
   // ---- Observation -------------------------------------------------------------------------
   // Number of window-list reads (copyWindowInfo calls) so far.
@@ -208,6 +226,41 @@ class SimDesktop {
   // The executable that launchSelf() starts and executablePath() reports; by default the running
   // one. Tests point it at another program.
   void setExecutablePath(std::string path);
+
+  // ---- Shares and calls (sim_shares.cpp) ---------------------------------------------------
+  // The private window-server entry points and the audio activity, with their test controls (see
+  // sim_private_window_server.h and sim_audio.h). load() resets both to the description.
+  SimPrivateWindowServer& privateWindowServer();
+  SimAudio& audio();
+  // A screen share or recording that the window server's watcher flag reports.
+  void startScreenWatcherShare();
+  void stopScreenWatcherShare();
+  // The system's content-sharing picker: a window of "Control Center" (launched when it does not
+  // run) titled "SharedContentPicker…". Returns its number.
+  WindowID openSharePicker();
+  void closeSharePicker();
+  // A framebuffer share of the Zoom client `zoomPID` ("zoom.us"): its capture host process
+  // "CptHost" (launched) with a transparent window over the main display, and the client's
+  // "zoom share toolbar window" and "zoom share statusbar window". All are of sharing type none.
+  struct ZoomShareWindows {
+    pid_t captureHostPID = 0;
+    WindowID captureHost = 0;
+    WindowID toolbar = 0;
+    WindowID statusBar = 0;
+  };
+  ZoomShareWindows startZoomFramebufferShare(pid_t zoomPID);
+  // Closes the client's share windows and quits every "CptHost".
+  void stopZoomFramebufferShare(pid_t zoomPID);
+  // The client's chooser "Select a window or an application that you want to share".
+  WindowID openZoomShareChooser(pid_t zoomPID);
+
+  // ---- Accessibility (sim_accessibility.h) ---------------------------------------------------
+  // Element trees of applications and windows, the trust switch and the observers, with their
+  // test controls. load() resets it to the description's "accessibility" member.
+  SimAccessibility& accessibility();
+
+  // ---- The program's windows and views (sim_ui.h) ------------------------------------------
+  SimUI& ui();
 
   // ---- Ports -------------------------------------------------------------------------------
   // The window list: front to back, banded by level. "On-screen only" drops off-screen and
@@ -226,7 +279,7 @@ class SimDesktop {
   Processes& processes();
   Application& application();
   MemoryLog& systemLog();
-  // The bundle over all of the above.
+  // The bundle over all of the above, with the private window server and the audio.
   Platform platform();
 
  private:

@@ -242,6 +242,8 @@ class Loader {
     return true;
   }
 
+  // One application or window description, checked against the world as it stands.
+ public:
   bool readApp(const json& v, const std::string& path, SimApp& app) {
     int64_t pid = 0;
     if (!object(v, path, {"pid", "bundleID", "name", "policy", "color"}) || !has(v, path, "pid") ||
@@ -254,6 +256,8 @@ class Loader {
            policy(v, path, "policy", app.policy) && color(v, path, "color", app.color);
   }
 
+
+ private:
   bool loadApps(const json& d) {
     const json* apps = member(d, "apps");
     if (!apps) return true;
@@ -284,6 +288,8 @@ class Loader {
     return true;
   }
 
+
+ public:
   bool readWindow(const json& v, const std::string& path, SimWindow& w) {
     if (!object(v, path, {"number", "pid", "bounds", "level", "alpha", "title", "sharing", "onScreen", "minimised",
                           "desktopElement", "captureExcluded", "color", "missingKeys", "wrongTypeKeys"})) {
@@ -305,6 +311,8 @@ class Loader {
            keyList(v, path, "missingKeys", w.missingKeys) && keyList(v, path, "wrongTypeKeys", w.wrongTypeKeys);
   }
 
+
+ private:
   bool loadWindows(const json& d) {
     const json* windows = member(d, "windows");
     if (!windows) return true;
@@ -326,6 +334,24 @@ class Loader {
 bool loadWorld(const nlohmann::json& description, World& world, std::string& error) {
   Loader loader(world);
   if (loader.load(description)) return true;
+  error = loader.error;
+  return false;
+}
+
+bool readAppDescription(const nlohmann::json& description, const World& world, const std::string& path, SimApp& app,
+                        std::string& error) {
+  World scratch = world;
+  Loader loader(scratch);
+  if (loader.readApp(description, path, app)) return true;
+  error = loader.error;
+  return false;
+}
+
+bool readWindowDescription(const nlohmann::json& description, const World& world, const std::string& path,
+                           SimWindow& window, std::string& error) {
+  World scratch = world;
+  Loader loader(scratch);
+  if (loader.readWindow(description, path, window)) return true;
   error = loader.error;
   return false;
 }

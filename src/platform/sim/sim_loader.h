@@ -14,4 +14,11 @@ namespace corvane::sim {
 // height]"); `world` is then in no particular state.
 bool loadWorld(const nlohmann::json& description, World& world, std::string& error);
 
+// One application or window in the same form as in a description, checked against `world` (a pid
+// or window number already in use, an unknown owner). `path` names the element in messages.
+bool readAppDescription(const nlohmann::json& description, const World& world, const std::string& path, SimApp& app,
+                        std::string& error);
+bool readWindowDescription(const nlohmann::json& description, const World& world, const std::string& path,
+                           SimWindow& window, std::string& error);
+
 }  // namespace corvane::sim

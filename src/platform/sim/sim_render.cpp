@@ -7,32 +7,20 @@ namespace corvane::sim {
 
 namespace {
 
-struct Color {
-  uint8_t r = 0, g = 0, b = 0;
-};
+using Color = Color8;
 
-Color fromRGB(uint32_t rgb) { return {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)}; }
 Color darker(Color c) { return {uint8_t(c.r * 5 / 8), uint8_t(c.g * 5 / 8), uint8_t(c.b * 5 / 8)}; }
 Color lighter(Color c) {
   auto up = [](uint8_t v) { return uint8_t(v + (255 - v) * 2 / 5); };
   return {up(c.r), up(c.g), up(c.b)};
 }
-
-// Blends an opaque colour over a premultiplied BGRA pixel with coverage a (0..255).
-inline void blend(uint8_t* p, Color c, unsigned a) {
-  if (a == 255) {
-    p[0] = c.b;
-    p[1] = c.g;
-    p[2] = c.r;
-    p[3] = 255;
-    return;
-  }
-  const unsigned keep = 255 - a;
-  p[0] = uint8_t((c.b * a + p[0] * keep + 127) / 255);
-  p[1] = uint8_t((c.g * a + p[1] * keep + 127) / 255);
-  p[2] = uint8_t((c.r * a + p[2] * keep + 127) / 255);
-  p[3] = uint8_t(a + (p[3] * keep + 127) / 255);
+// The label's colour: white on dark bands, near black on light ones.
+Color labelColor(Color band) {
+  const int luma = (band.r * 299 + band.g * 587 + band.b * 114) / 1000;
+  return luma < 150 ? Color{0xFF, 0xFF, 0xFF} : Color{0x1A, 0x1A, 0x1A};
 }
+
+inline void blend(uint8_t* p, Color c, unsigned a) { blendPixel(p, c, a); }
 
 // The layout of a window's content: a label band across the top, then lines of "text" with a left
 // margin, each a stripe whose length varies from line to line.
@@ -83,6 +71,16 @@ int64_t pixel(double v) { return int64_t(std::clamp(std::round(v), -1e12, 1e12))
 
 }  // namespace
 
+Color8 colorFromRGB(uint32_t rgb) { return {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)}; }
+
+void VisibilityMap::reset(int w, int h) {
+  width = std::max(w, 0);
+  height = std::max(h, 0);
+  owner.assign(size_t(width) * size_t(height), 0);
+  share.assign(size_t(width) * size_t(height), 0.0f);
+  rowHasOwner.assign(size_t(height), 0);
+}
+
 PixelBuffer makePicture(Size size) {
   double w = std::round(size.width);
   double h = std::round(size.height);
@@ -102,7 +100,8 @@ void Compositor::fillBackground() {
   }
 }
 
-void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha) {
+void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, std::string_view label,
+                            double cornerRadius) {
   if (bounds.isNull() || !(alpha > 0)) return;
   const unsigned a = unsigned(std::lround(std::min(alpha, 1.0) * 255));
   if (a == 0) return;
@@ -117,16 +116,48 @@ void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, d
   const int64_t y1 = std::min<int64_t>(top + height, target_.height);
   if (x0 >= x1 || y0 >= y1) return;
 
-  const Color fill = fromRGB(rgb);
+  const Color fill = colorFromRGB(rgb);
   const int w = int(std::min<int64_t>(width, INT32_MAX));
   const int h = int(std::min<int64_t>(height, INT32_MAX));
   const ContentStyle style{w, h, std::min(kBandMax, h / 4), number, fill, darker(fill), lighter(fill)};
+  // Each row's pixels [first, second): the rectangle, less its rounded corners.
+  std::vector<std::pair<int64_t, int64_t>> rows(size_t(y1 - y0), {x0, x1});
+  if (cornerRadius > 0) {
+    for (int64_t y = y0; y < y1; ++y) {
+      const double inset = roundedRowInset(double(top), double(top + height), double(width), cornerRadius, int(y));
+      rows[size_t(y - y0)] = {std::max<int64_t>(x0, firstPixelAtOrAfter(double(left) + inset)),
+                              std::min<int64_t>(x1, firstPixelAtOrAfter(double(left + width) - inset))};
+    }
+  }
   for (int64_t y = y0; y < y1; ++y) {
     const ContentRow row = contentRow(style, int(y - top));
-    uint8_t* p = target_.pixel(int(x0), int(y));
-    for (int64_t x = x0; x < x1; ++x, p += 4) {
+    const auto [xs, xe] = rows[size_t(y - y0)];
+    if (xs >= xe) continue;
+    uint8_t* p = target_.pixel(int(xs), int(y));
+    for (int64_t x = xs; x < xe; ++x, p += 4) {
       const int64_t wx = x - left;
       blend(p, wx >= row.stripeBegin && wx < row.stripeEnd ? row.stripe : row.fill, a);
+    }
+  }
+
+  // The label: the window's title or its application's name, in the band.
+  if (!label.empty() && style.band >= 9) {
+    const double pointSize = style.band >= 20 ? 18 : style.band - 2;
+    const Color ink = labelColor(style.label);
+    const double textTop = double(top) + (style.band - pointSize * 1.2) / 2;
+    const int bandEnd = int(std::min<int64_t>(top + style.band, y1));
+    forEachTextPixel(label, double(left + kMargin), textTop, pointSize, true, int(x0), int(y0), int(x1), bandEnd,
+                     [&](int x, int y) {
+                       const auto [xs, xe] = rows[size_t(y - y0)];
+                       if (x >= xs && x < xe) blend(target_.pixel(x, y), ink, a);
+                     });
+  }
+
+  if (visibility_) {
+    const bool watched = visibility_->isWatched(number);
+    for (int64_t y = y0; y < y1; ++y) {
+      const auto [xs, xe] = rows[size_t(y - y0)];
+      if (xs < xe) visibility_->cover(int(y), int(xs), int(xe), number, watched, float(a) / 255.0f);
     }
   }
 }

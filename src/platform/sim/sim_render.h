@@ -5,7 +5,12 @@
 // BGRA, premultiplied, one pixel per point.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <set>
+#include <string_view>
+#include <vector>
 
 #include "base/geometry.h"
 #include "platform/pixel_buffer.h"
@@ -19,21 +24,156 @@ constexpr double kMaxPictureSide = 32768;
 // A picture of `size` points rounded to whole pixels; empty when it is not positive or too large.
 PixelBuffer makePicture(Size size);
 
+// Which of a set of watched windows shows its own content at each pixel of a picture, worked out
+// while the picture is drawn (not by comparing images).
+//
+// Every layer drawn over a pixel with opacity a leaves (1 - a) of what was there before. A watched
+// window's content counts as showing at a pixel while at least `visibleShare` of the pixel's colour
+// comes from it; a frost drawn over it counts as covering it, even though the frost's blur is made
+// from it. Where two watched windows overlap, the later (front) one is recorded.
+struct VisibilityMap {
+  static constexpr float visibleShare = 0.2f;
+
+  std::set<WindowID> watched;
+  int width = 0;
+  int height = 0;
+  std::vector<WindowID> owner;  // per pixel, row by row; 0: no watched window
+  std::vector<float> share;     // per pixel: the part of the colour that comes from `owner`
+  std::vector<uint8_t> rowHasOwner;  // per row: some pixel of it has an owner
+
+  void reset(int w, int h);
+  bool isWatched(WindowID number) const { return watched.count(number) != 0; }
+  // A layer of window `number` (`isWatched(number)` passed in, so that it is looked up once per
+  // window) drawn over pixels [x0, x1) of row y with opacity `opacity` (0...1).
+  void cover(int y, int x0, int x1, WindowID number, bool isWatchedWindow, float opacity) {
+    const size_t row = size_t(y) * size_t(width);
+    const size_t begin = row + size_t(x0), end = row + size_t(x1);
+    if (isWatchedWindow) {
+      rowHasOwner[size_t(y)] = 1;
+      for (size_t i = begin; i < end; ++i) {
+        share[i] = owner[i] == number ? share[i] + opacity * (1 - share[i]) : opacity;
+        owner[i] = number;
+      }
+      return;
+    }
+    if (!rowHasOwner[size_t(y)]) return;  // nothing watched to cover in this row
+    const float keep = 1 - opacity;
+    for (size_t i = begin; i < end; ++i) share[i] *= keep;  // a share without an owner is never read
+  }
+  // The watched window whose content shows at (x, y), or 0.
+  WindowID visibleAt(int x, int y) const {
+    const size_t i = size_t(y) * size_t(width) + size_t(x);
+    return owner[i] != 0 && share[i] >= visibleShare ? owner[i] : 0;
+  }
+};
+
+// The first pixel whose centre lies at or beyond `edge`: shapes cover the pixels whose centres they
+// contain.
+inline int firstPixelAtOrAfter(double edge) { return int(std::ceil(edge - 0.5)); }
+
+// How far a rectangle spanning rows [top, bottom) (picture pixels) with corners rounded by `radius`
+// is cut on each side at the centre of row y. The radius is limited to half the width and height.
+inline double roundedRowInset(double top, double bottom, double width, double radius, int y) {
+  const double r = std::max(0.0, std::min({radius, width / 2, (bottom - top) / 2}));
+  if (r <= 0) return 0;
+  const double cy = y + 0.5;
+  double dy = 0;
+  if (cy < top + r) {
+    dy = top + r - cy;
+  } else if (cy > bottom - r) {
+    dy = cy - (bottom - r);
+  }
+  return dy > 0 ? r - std::sqrt(std::max(0.0, r * r - dy * dy)) : 0;
+}
+
+// An opaque colour.
+struct Color8 {
+  uint8_t r = 0, g = 0, b = 0;
+};
+Color8 colorFromRGB(uint32_t rgb);
+
+// Blends an opaque colour over a premultiplied BGRA pixel with coverage a (0...255).
+inline void blendPixel(uint8_t* p, Color8 c, unsigned a) {
+  if (a >= 255) {
+    p[0] = c.b;
+    p[1] = c.g;
+    p[2] = c.r;
+    p[3] = 255;
+    return;
+  }
+  const unsigned keep = 255 - a;
+  p[0] = uint8_t((c.b * a + p[0] * keep + 127) / 255);
+  p[1] = uint8_t((c.g * a + p[1] * keep + 127) / 255);
+  p[2] = uint8_t((c.r * a + p[2] * keep + 127) / 255);
+  p[3] = uint8_t(a + (p[3] * keep + 127) / 255);
+}
+
+// One line of text in the built-in bitmap font (sim_font.h), drawn pixel by pixel: `visit(x, y)` is
+// called for every pixel of the picture the text sets, inside the clip [x0, x1) x [y0, y1).
+// (left, top) is the text's top-left corner in picture pixels; the glyphs are scaled to the font's
+// metrics and centred in the line height.
+template <typename Visit>
+void forEachTextPixel(std::string_view text, double left, double top, double pointSize, bool bold, int x0, int y0,
+                      int x1, int y1, Visit&& visit);
+
 class Compositor {
  public:
   // Draws into `target`, whose top-left pixel shows the point `origin` of window-server space.
-  Compositor(PixelBuffer& target, Point origin) : target_(target), origin_(origin) {}
+  // With a visibility map (sized like the target), every drawn pixel is recorded in it.
+  Compositor(PixelBuffer& target, Point origin, VisibilityMap* visibility = nullptr)
+      : target_(target), origin_(origin), visibility_(visibility) {}
 
   // The desktop background: a vertical gradient over the whole target.
   void fillBackground();
-  // A window's content (the colour `rgb` = 0xRRGGBB with a darker label band at the top and
-  // lighter text-like stripes) at `bounds`, blended over what is there with `alpha`. The stripes'
-  // lengths depend on `number`, so windows of one application still differ.
-  void drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha);
+  // A window's content (the colour `rgb` = 0xRRGGBB with a darker label band at the top showing
+  // `label`, and lighter text-like stripes) at `bounds`, blended over what is there with `alpha`,
+  // its corners rounded by `cornerRadius`. The stripes' lengths depend on `number`, so windows of
+  // one application still differ.
+  void drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, std::string_view label = {},
+                  double cornerRadius = 0);
+
+  PixelBuffer& target() { return target_; }
+  Point origin() const { return origin_; }
+  VisibilityMap* visibility() { return visibility_; }
 
  private:
   PixelBuffer& target_;
   Point origin_;
+  VisibilityMap* visibility_;
 };
+
+}  // namespace corvane::sim
+
+#include "platform/sim/sim_font.h"
+
+namespace corvane::sim {
+
+template <typename Visit>
+void forEachTextPixel(std::string_view text, double left, double top, double pointSize, bool bold, int x0, int y0,
+                      int x1, int y1, Visit&& visit) {
+  const double scale = characterAdvance(pointSize, bold) / Font5x7::cellWidth;
+  if (!(scale > 0) || text.empty()) return;
+  const double glyphTop = top + (pointSize * 1.2 - Font5x7::glyphHeight * scale) / 2;
+  // The decoded characters, so that each row does not decode again.
+  std::vector<char32_t> chars;
+  for (size_t i = 0; i < text.size();) chars.push_back(Font5x7::nextCharacter(text, &i));
+  const double width = double(chars.size()) * Font5x7::cellWidth * scale;
+  const int ys = std::max(y0, int(glyphTop));
+  const int ye = std::min(y1, int(glyphTop + Font5x7::glyphHeight * scale) + 1);
+  const int xs = std::max(x0, int(left));
+  const int xe = std::min(x1, int(left + width) + 1);
+  for (int y = ys; y < ye; ++y) {
+    const double gy = (y + 0.5 - glyphTop) / scale;
+    if (gy < 0 || gy >= Font5x7::glyphHeight) continue;
+    for (int x = xs; x < xe; ++x) {
+      const double u = (x + 0.5 - left) / scale;
+      if (u < 0) continue;
+      const size_t index = size_t(u / Font5x7::cellWidth);
+      if (index >= chars.size()) break;
+      const int gx = int(u - double(index) * Font5x7::cellWidth);
+      if (Font5x7::pixel(chars[index], gx, int(gy))) visit(x, y);
+    }
+  }
+}
 
 }  // namespace corvane::sim
