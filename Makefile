@@ -27,7 +27,7 @@ build-test: bootstrap $(TEST_BUILD_DIR)/build.ninja
 
 # The main job: the simulated desktop with the bundled demo.
 run: build
-	$(BUILD_DIR)/corvane-sim scenarios/demo-desktop.json --out $(OUT)
+	$(BUILD_DIR)/corvane-sim scenarios/demo.json --out $(OUT)
 
 # A short bounded run of every fuzz target on its seed corpus, then the tests, built with address
 # and undefined-behaviour sanitizers (CTest's summary closes the output).

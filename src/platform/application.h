@@ -3,9 +3,17 @@
 // Threading: main thread.
 #pragma once
 
+#include <functional>
+
+#include "base/observable.h"
 #include "platform/workspace.h"
 
 namespace corvane {
+
+enum class ApplicationNotification {
+  didBecomeActive,            // this application became the active one
+  didChangeScreenParameters,  // displays were added, removed or rearranged
+};
 
 class Application {
  public:
@@ -17,6 +25,8 @@ class Application {
   virtual void run() = 0;
   // Ends the event loop; run() returns.
   virtual void terminate() = 0;
+  // Delivered on the main queue.
+  [[nodiscard]] virtual Subscription addObserver(ApplicationNotification name, std::function<void()> observer) = 0;
 };
 
 }  // namespace corvane

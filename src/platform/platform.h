@@ -10,6 +10,7 @@ class Audio;
 class Clock;
 class DefaultsStore;
 class Dispatcher;
+class Input;
 class LogSink;
 class Processes;
 class Screens;
@@ -33,7 +34,8 @@ struct Platform {
   WindowServerPrivate* windowServerPrivate = nullptr;  // the private window-server entry points, if any
   Audio* audio = nullptr;  // process and device audio activity, when the backend has it
   Accessibility* accessibility = nullptr;  // accessibility elements and observers, when the backend has them
-  ui::UserInterface* ui = nullptr;  // the program's own windows and views, when the backend has them
+  ui::UserInterface* ui = nullptr;
+  Input* input = nullptr;  // event monitors, event taps, the pointer and hot keys, when the backend has them  // the program's own windows and views, when the backend has them
 };
 
 }  // namespace corvane

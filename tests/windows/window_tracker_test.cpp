@@ -34,6 +34,8 @@ class EmptyWorkspace final : public Workspace {
   std::vector<RunningApplication> runningApplications() override { return {}; }
   std::optional<RunningApplication> frontmostApplication() override { return std::nullopt; }
   std::optional<RunningApplication> application(pid_t) override { return std::nullopt; }
+  Subscription addObserver(WorkspaceNotification, Observer) override { return {}; }
+  bool openURL(const std::string&) override { return false; }
 };
 
 class NoScreens final : public Screens {

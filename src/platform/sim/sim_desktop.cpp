@@ -1,6 +1,7 @@
 #include "platform/sim/sim_desktop.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "platform/posix/posix_processes.h"
 #include "platform/sim/sim_accessibility.h"
 #include "platform/sim/sim_audio.h"
+#include "platform/sim/sim_input.h"
 #include "platform/sim/sim_loader.h"
 #include "platform/sim/sim_private_window_server.h"
 #include "platform/sim/sim_render.h"
@@ -130,6 +132,18 @@ struct State {
 
   MemoryLog systemLog;
   PosixProcesses posix;
+  std::vector<std::string> openedURLs;
+  // Notifications, emitted on the main queue without the lock held.
+  Signal<WorkspaceNotification, std::optional<RunningApplication>> workspaceNotifications;
+  Signal<ApplicationNotification> applicationNotifications;
+
+  // Posts a notification to the observers on a later turn of the main queue.
+  void postWorkspace(WorkspaceNotification name, std::optional<RunningApplication> app) {
+    dispatcher.main().async([this, name, app] { workspaceNotifications.emit(name, app); });
+  }
+  void postApplication(ApplicationNotification name) {
+    dispatcher.main().async([this, name] { applicationNotifications.emit(name); });
+  }
 };
 
 // ---- The ports, each a view on the shared state ------------------------------------------------
@@ -154,6 +168,17 @@ class SimWorkspace final : public Workspace {
   std::vector<RunningApplication> runningApplications() override;
   std::optional<RunningApplication> frontmostApplication() override;
   std::optional<RunningApplication> application(pid_t pid) override;
+  Subscription addObserver(WorkspaceNotification name, Observer observer) override {
+    return state_.workspaceNotifications.subscribe(
+        [name, observer = std::move(observer)](const WorkspaceNotification& n, const std::optional<RunningApplication>& app) {
+          if (n == name) observer(app);
+        });
+  }
+  bool openURL(const std::string& url) override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.openedURLs.push_back(url);
+    return true;
+  }
 
  private:
   State& state_;
@@ -188,6 +213,11 @@ class SimApplication final : public Application {
   bool setActivationPolicy(ActivationPolicy policy) override;
   void run() override;
   void terminate() override;
+  Subscription addObserver(ApplicationNotification name, std::function<void()> observer) override {
+    return state_.applicationNotifications.subscribe([name, observer = std::move(observer)](const ApplicationNotification& n) {
+      if (n == name) observer();
+    });
+  }
 
  private:
   State& state_;
@@ -208,6 +238,7 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<SimAudio> audio;                              // likewise
   std::unique_ptr<SimAccessibility> accessibility;              // likewise
   std::unique_ptr<SimUI> ui;                                    // likewise
+  std::unique_ptr<SimInput> input;                              // likewise
 };
 
 // ---- Window server --------------------------------------------------------------------------
@@ -385,6 +416,7 @@ SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<I
   impl_->audio = std::make_unique<SimAudio>(*this);
   impl_->accessibility = std::make_unique<SimAccessibility>(*this, dispatcher);
   impl_->ui = std::make_unique<SimUI>(*this);
+  impl_->input = std::make_unique<SimInput>(*this, dispatcher);
 }
 SimDesktop::~SimDesktop() = default;
 
@@ -436,8 +468,21 @@ pid_t SimDesktop::launchApp(SimApp app) {
 }
 
 void SimDesktop::quitApp(pid_t pid) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->world.quitApp(pid);
+  std::optional<RunningApplication> before;
+  std::optional<RunningApplication> after;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const std::optional<pid_t> frontmost = impl_->world.frontmost;
+    if (frontmost == pid) {
+      if (const SimApp* app = impl_->world.findApp(pid)) before = running(*app);
+    }
+    impl_->world.quitApp(pid);
+    if (before && impl_->world.frontmost && impl_->world.frontmost != pid) {
+      if (const SimApp* app = impl_->world.findApp(*impl_->world.frontmost)) after = running(*app);
+    }
+  }
+  if (before) impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, before);
+  if (after) impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
 }
 
 void SimDesktop::forgetApp(pid_t pid) {
@@ -446,8 +491,25 @@ void SimDesktop::forgetApp(pid_t pid) {
 }
 
 void SimDesktop::activateApp(pid_t pid) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->world.activateApp(pid);
+  std::optional<RunningApplication> before;
+  std::optional<RunningApplication> after;
+  bool becameSelf = false;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const std::optional<pid_t> previous = impl_->world.frontmost;
+    // The window server raises the application's windows at once.
+    impl_->world.activateApp(pid);
+    if (impl_->world.frontmost == previous || impl_->world.frontmost != pid) return;
+    if (previous) {
+      if (const SimApp* app = impl_->world.findApp(*previous)) before = running(*app);
+    }
+    if (const SimApp* app = impl_->world.findApp(pid)) after = running(*app);
+    becameSelf = pid == impl_->world.selfPID;
+  }
+  // The applications hear of it later, on a turn of their main queue.
+  if (before) impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, before);
+  impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
+  if (becameSelf) impl_->postApplication(ApplicationNotification::didBecomeActive);
 }
 
 std::optional<SimApp> SimDesktop::app(pid_t pid) const {
@@ -477,9 +539,19 @@ pid_t SimDesktop::selfPID() const {
   return impl_->world.selfPID;
 }
 
+namespace {
+// The window server keeps windows on whole pixels (one pixel per point here): a frame asked for
+// between pixels lands on the nearest ones, as on the reference platform.
+Rect pixelAligned(const Rect& r) {
+  if (r.isNull() || r.isInfinite()) return r;
+  const Rect s = r.standardized();
+  return Rect(std::round(s.minX()), std::round(s.minY()), std::round(s.width()), std::round(s.height()));
+}
+}  // namespace
+
 WindowID SimDesktop::addWindow(SimWindow window) {
   window.alpha = clampedAlpha(window.alpha);
-  window.bounds = window.bounds.standardized();
+  window.bounds = pixelAligned(window.bounds);
   WindowID number = 0;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -491,7 +563,7 @@ WindowID SimDesktop::addWindow(SimWindow window) {
 
 WindowID SimDesktop::addWindowAtBack(SimWindow window) {
   window.alpha = clampedAlpha(window.alpha);
-  window.bounds = window.bounds.standardized();
+  window.bounds = pixelAligned(window.bounds);
   WindowID number = 0;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -507,15 +579,15 @@ bool SimDesktop::closeWindow(WindowID number) {
 }
 
 bool SimDesktop::setBounds(WindowID number, Rect bounds) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = bounds.standardized(); });
+  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(bounds); });
 }
 
 bool SimDesktop::moveWindow(WindowID number, Point origin) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds.origin = origin; });
+  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(origin, w.bounds.size)); });
 }
 
 bool SimDesktop::resizeWindow(WindowID number, Size size) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = Rect(w.bounds.origin, size).standardized(); });
+  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(w.bounds.origin, size)); });
 }
 
 bool SimDesktop::setTitle(WindowID number, SimTitle title) {
@@ -576,8 +648,11 @@ std::vector<SimWindow> SimDesktop::windows() const {
 }
 
 void SimDesktop::setDisplays(std::vector<SimDisplay> displays) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->world.displays = std::move(displays);
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->world.displays = std::move(displays);
+  }
+  impl_->postApplication(ApplicationNotification::didChangeScreenParameters);
 }
 
 std::vector<SimDisplay> SimDesktop::displays() const {
@@ -656,6 +731,52 @@ SimPrivateWindowServer& SimDesktop::privateWindowServer() { return *impl_->priva
 SimAudio& SimDesktop::audio() { return *impl_->audio; }
 SimAccessibility& SimDesktop::accessibility() { return *impl_->accessibility; }
 SimUI& SimDesktop::ui() { return *impl_->ui; }
+SimInput& SimDesktop::input() { return *impl_->input; }
+
+void SimDesktop::changeActiveSpace() { impl_->postWorkspace(WorkspaceNotification::activeSpaceDidChange, std::nullopt); }
+
+std::vector<std::string> SimDesktop::openedURLs() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->openedURLs;
+}
+
+std::optional<pid_t> SimDesktop::launchAppFromDescription(const nlohmann::json& description, const std::string& path,
+                                                          std::string* error) {
+  SimApp app;
+  std::string problem;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (!readAppDescription(description, impl_->world, path, app, problem)) {
+      if (error) *error = problem;
+      return std::nullopt;
+    }
+  }
+  pid_t pid = launchApp(std::move(app));
+  if (pid == 0) {
+    if (error) *error = path + ": the application could not be launched";
+    return std::nullopt;
+  }
+  return pid;
+}
+
+std::optional<WindowID> SimDesktop::addWindowFromDescription(const nlohmann::json& description, const std::string& path,
+                                                             std::string* error) {
+  SimWindow window;
+  std::string problem;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (!readWindowDescription(description, impl_->world, path, window, problem)) {
+      if (error) *error = problem;
+      return std::nullopt;
+    }
+  }
+  WindowID number = addWindow(std::move(window));
+  if (number == 0) {
+    if (error) *error = path + ": the window could not be added (its owner has quit?)";
+    return std::nullopt;
+  }
+  return number;
+}
 
 Platform SimDesktop::platform() {
   Platform platform{impl_->dispatcher, impl_->dispatcher.clock(), impl_->windowServer, impl_->workspace, impl_->screens,
@@ -664,6 +785,7 @@ Platform SimDesktop::platform() {
   platform.audio = impl_->audio.get();
   platform.accessibility = impl_->accessibility.get();
   platform.ui = impl_->ui.get();
+  platform.input = impl_->input.get();
   return platform;
 }
 

@@ -44,6 +44,7 @@ class SimAccessibility;
 class SimAudio;
 class SimPrivateWindowServer;
 class SimUI;
+class SimInput;
 struct VisibilityMap;
 struct WindowScene;
 
@@ -153,6 +154,10 @@ class SimDesktop {
   void quitApp(pid_t pid);
   // Quits it if needed and removes it from every list.
   void forgetApp(pid_t pid);
+  // The window server raises its windows at once; the workspace's "did deactivate" (for the
+  // application that was frontmost) and "did activate" notifications, and for the program itself
+  // "did become active", reach observers on a later turn of the main queue. Quitting the frontmost
+  // application likewise tells observers which one is frontmost now.
   // Makes it frontmost and raises its windows (keeping their order) above the other windows of
   // their level, as the window server does on activation.
   void activateApp(pid_t pid);
@@ -261,6 +266,19 @@ class SimDesktop {
 
   // ---- The program's windows and views (sim_ui.h) ------------------------------------------
   SimUI& ui();
+  // Input: monitors, taps, the pointer and hot keys, with scriptable user actions (sim_input.h).
+  SimInput& input();
+
+  // The user switched to another space (the workspace tells observers on a later turn).
+  void changeActiveSpace();
+  // URLs opened through the workspace, in order.
+  std::vector<std::string> openedURLs() const;
+  // An application or a window given as in a desktop description (scenarios/README.md), checked
+  // against the world as it stands; nothing, with a message naming `path`, when it does not fit.
+  std::optional<pid_t> launchAppFromDescription(const nlohmann::json& description, const std::string& path,
+                                                std::string* error);
+  std::optional<WindowID> addWindowFromDescription(const nlohmann::json& description, const std::string& path,
+                                                   std::string* error);
 
   // ---- Ports -------------------------------------------------------------------------------
   // The window list: front to back, banded by level. "On-screen only" drops off-screen and

@@ -292,7 +292,8 @@ class Loader {
  public:
   bool readWindow(const json& v, const std::string& path, SimWindow& w) {
     if (!object(v, path, {"number", "pid", "bounds", "level", "alpha", "title", "sharing", "onScreen", "minimised",
-                          "desktopElement", "captureExcluded", "color", "missingKeys", "wrongTypeKeys"})) {
+                          "desktopElement", "captureExcluded", "color", "cornerRadius", "missingKeys",
+                          "wrongTypeKeys"})) {
       return false;
     }
     int64_t id = 0;
@@ -308,6 +309,7 @@ class Loader {
            sharing(v, path, "sharing", w.sharingState) && boolean(v, path, "onScreen", w.onScreen) &&
            boolean(v, path, "minimised", w.minimised) && boolean(v, path, "desktopElement", w.desktopElement) &&
            boolean(v, path, "captureExcluded", w.captureExcluded) && color(v, path, "color", w.color) &&
+           number(v, path, "cornerRadius", 0, 200, w.cornerRadius) &&
            keyList(v, path, "missingKeys", w.missingKeys) && keyList(v, path, "wrongTypeKeys", w.wrongTypeKeys);
   }
 

@@ -1,0 +1,423 @@
+#include "app/privacy_controller.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/application.h"
+#include "platform/defaults_store.h"
+#include "platform/processes.h"
+#include "platform/ui.h"
+#include "platform/workspace.h"
+#include "settings/preferences.h"
+#include "shields/dock_hider.h"
+#include "windows/conferencing.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr uint64_t kCommand = ModifierFlag::command;
+
+Input& requireInput(const Platform& platform) {
+  if (!platform.input) {
+    StderrLog().log("Corvane: the platform offers no input service; the privacy controller needs one");
+    std::abort();
+  }
+  return *platform.input;
+}
+
+OverlayManager::Dependencies overlayDependencies(CoreServices& services) {
+  if (!services.platform.ui) {
+    StderrLog().log("Corvane: the platform offers no user interface; the privacy controller needs one");
+    std::abort();
+  }
+  OverlayManager::Dependencies deps(*services.platform.ui, services.tracker, services.platform.workspace,
+                                    services.platform.clock, services.clearViewLog);
+  deps.geometry = &services.geometry;
+  deps.titleBarChrome = &services.titleBarChrome;
+  return deps;
+}
+
+}  // namespace
+
+double tintAlphaForStrength(double strength) { return strength <= 0 ? 0.15 : 0.15 + 0.35 * std::min(strength, 1.0); }
+
+PrivacyController::PrivacyController(CoreServices& services, Preferences& preferences)
+    : services_(services),
+      prefs_(preferences),
+      input_(requireInput(services.platform)),
+      log_(services.platform.systemLog),
+      alive_(std::make_shared<PrivacyController*>(this)) {
+  overlays_ = std::make_unique<OverlayManager>(overlayDependencies(services));
+  detector_ = std::make_unique<ShareDetector>(
+      services.platform.dispatcher,
+      ShareDetector::Sources{services.platform.workspace, services.screenCapture, services.framebufferShare,
+                             services.callAudio, services.hubCallSource});
+  hotkeys_ = std::make_unique<HotKeyManager>(input_);
+}
+
+PrivacyController::~PrivacyController() {
+  *alive_ = nullptr;
+  cancellables_.clear();
+  stopRefreshing();
+  if (detector_) {
+    detector_->onChange = nullptr;
+    detector_->onReadyChange = nullptr;
+    detector_->stop();
+  }
+}
+
+void PrivacyController::onMain(std::function<void(PrivacyController&)> work) {
+  std::weak_ptr<PrivacyController*> weak = alive_;
+  services_.platform.dispatcher.main().async([weak, work = std::move(work)] {
+    auto alive = weak.lock();
+    if (alive && *alive) work(**alive);
+  });
+}
+
+void PrivacyController::notifyStateChange() {
+  if (onStateChange) onStateChange();
+}
+
+// ---- Start ------------------------------------------------------------------------------------
+
+void PrivacyController::start() {
+  if (started_) return;
+  started_ = true;
+  const Platform& platform = services_.platform;
+
+  // 1. A Dock change of an earlier run still waits to be undone.
+  DockHider dock(prefs_.defaults(), platform.processes);
+  if (dock.isRestorePending()) dock.restoreUserPrefs();
+
+  // 2-3. Share detection.
+  std::weak_ptr<PrivacyController*> weak = alive_;
+  detector_->onChange = [this](bool sharing) { onMain([sharing](PrivacyController& c) { c.handleDetection(sharing); }); };
+  detector_->onReadyChange = [weak](bool) {
+    auto alive = weak.lock();
+    if (alive && *alive) (*alive)->notifyStateChange();
+  };
+
+  // 4.
+  configureFromPreferences();
+
+  // 5. Hot keys: toggle, peek while held, reveal the frontmost protected application.
+  hotkeys_->registerHotKey({KeyCode::b, kHotKeyModifiers}, [this](bool pressed) {
+    if (!pressed) return;
+    onMain([](PrivacyController& c) { c.togglePrivacy(); });
+  });
+  hotkeys_->registerHotKey({KeyCode::p, kHotKeyModifiers}, [this](bool pressed) {
+    onMain([pressed](PrivacyController& c) { c.setPeeking(pressed); });
+  });
+  hotkeys_->registerHotKey({KeyCode::r, kHotKeyModifiers}, [this](bool pressed) {
+    if (!pressed) return;
+    onMain([](PrivacyController& c) {
+      if (!c.shieldsInForce()) return;
+      if (c.overlays_->toggleRevealForFrontmostApp(c.prefs_.protectedApps())) {
+        c.refresh();
+        c.notifyStateChange();
+      }
+    });
+  });
+
+  // 7. Preference changes: a configuration pass and a refresh once the new value is stored.
+  cancellables_.push_back(prefs_.subscribeWillChangeOnMain([weak] {
+    auto alive = weak.lock();
+    if (!alive || !*alive) return;
+    (*alive)->configureFromPreferences();
+    (*alive)->refresh();
+  }));
+
+  // 8. Notifications.
+  cancellables_.push_back(platform.workspace.addObserver(
+      WorkspaceNotification::didActivateApplication, [weak](const std::optional<RunningApplication>& app) {
+        auto alive = weak.lock();
+        if (!alive || !*alive || !app) return;
+        PrivacyController& c = **alive;
+        if (c.detector_->enabled) c.detector_->poll();
+        if (c.shieldsInForce()) {
+          c.overlays_->fastPathAppActivated(app->processIdentifier);
+          c.refresh();
+        }
+      }));
+  cancellables_.push_back(platform.workspace.addObserver(
+      WorkspaceNotification::didDeactivateApplication, [weak](const std::optional<RunningApplication>& app) {
+        auto alive = weak.lock();
+        if (!alive || !*alive) return;
+        PrivacyController& c = **alive;
+        if (!c.shieldsInForce()) return;
+        if (app) c.overlays_->fastPathAppDeactivated(app->processIdentifier);
+        c.refresh();
+      }));
+  cancellables_.push_back(platform.workspace.addObserver(WorkspaceNotification::activeSpaceDidChange,
+                                                         [weak](const std::optional<RunningApplication>&) {
+                                                           auto alive = weak.lock();
+                                                           if (alive && *alive) (*alive)->refresh();
+                                                         }));
+  cancellables_.push_back(platform.application.addObserver(ApplicationNotification::didBecomeActive, [weak] {
+    auto alive = weak.lock();
+    if (!alive || !*alive) return;
+    (*alive)->overlays_->setClearViewActive(true);
+    (*alive)->syncAppSwitcherTap();
+  }));
+}
+
+// ---- Configuration ----------------------------------------------------------------------------
+
+void PrivacyController::configureFromPreferences() {
+  const double strength = prefs_.blurIntensity();
+  const double tint = tintAlphaForStrength(strength);
+  overlays_->setTintAlpha(tint);
+  overlays_->setBlurIntensity(strength);
+  overlays_->setClearViewActive(true);
+
+  std::vector<std::string> triggers;
+  for (const auto& app : prefs_.triggerApps()) triggers.push_back(app.bundleID);
+  detector_->setTriggerBundleIDs(std::move(triggers));
+
+  const bool autoDetect = prefs_.autoDetectEnabled();
+  const bool wantDetector = autoDetect || prefs_.blurDesktop();
+  const bool justTurnedOn = autoDetect && !autoDetectWasOn_;
+  autoDetectWasOn_ = autoDetect;
+  if (wantDetector != detector_->enabled) {
+    detector_->enabled = wantDetector;
+    if (wantDetector) {
+      detector_->start();
+    } else {
+      detector_->stop();
+    }
+  }
+  if (justTurnedOn && detector_->isSharing()) handleDetection(true);
+  syncAppSwitcherTap();
+}
+
+// ---- Refresh ----------------------------------------------------------------------------------
+
+bool PrivacyController::framebufferShareCheck() { return services_.framebufferShare.throttledScan(); }
+
+void PrivacyController::refresh() {
+  overlays_->handleDumpRequestIfNeeded();
+  if (!shieldsInForce()) {
+    overlays_->clear();
+    return;
+  }
+  overlays_->setMirrorsSuppressed(framebufferShareCheck());
+  overlays_->update(services_.tracker.protectedWindows(prefs_.protectedApps()));
+}
+
+void PrivacyController::startRefreshing() {
+  if (refreshTimer_) return;
+  std::weak_ptr<PrivacyController*> weak = alive_;
+  refreshTimer_ = services_.platform.dispatcher.makeTimer(services_.platform.dispatcher.main(), [weak] {
+    auto alive = weak.lock();
+    if (alive && *alive) (*alive)->refresh();
+  });
+  refreshTimer_->schedule(kRefreshInterval, kRefreshInterval);
+  globalMouseMonitor_ = input_.addGlobalMonitor(kPointerEventMask, [weak](const InputEvent& event) {
+    auto alive = weak.lock();
+    if (alive && *alive) (*alive)->handleGlobalPointerEvent(event);
+  });
+  localMouseMonitor_ = input_.addLocalMonitor(kPointerEventMask, [weak](const InputEvent& event) -> std::optional<InputEvent> {
+    auto alive = weak.lock();
+    if (!alive || !*alive) return event;
+    PrivacyController& c = **alive;
+    c.overlays_->updateMouseHandling(c.input_.mouseLocation());
+    if (event.type == EventType::leftMouseUp) {
+      if (auto* follower = c.overlays_->follower()) follower->pointerDown(false);
+    } else if (event.type == EventType::leftMouseDown && !c.keyEventTap_) {
+      c.handlePointerDown(c.input_.mouseLocation());
+    }
+    return event;
+  });
+  syncAppSwitcherTap();
+}
+
+void PrivacyController::stopRefreshing() {
+  refreshTimer_.reset();
+  globalMouseMonitor_.reset();
+  localMouseMonitor_.reset();
+  stopAppSwitchGuard();
+}
+
+void PrivacyController::stopAppSwitchGuard() {
+  keyEventTap_.reset();
+  appSwitcherArmed_ = false;
+}
+
+// ---- Pointer ----------------------------------------------------------------------------------
+
+void PrivacyController::handlePointerDown(Point location) {
+  if (!overlays_->overlays().empty()) {
+    if (auto* follower = overlays_->follower()) follower->pointerDown(true);
+  }
+  overlays_->preDemoteForForeignClick(location);
+}
+
+void PrivacyController::handleGlobalPointerEvent(const InputEvent& event) {
+  overlays_->updateMouseHandling(input_.mouseLocation());
+  if (event.type == EventType::leftMouseDragged) return;
+  if (event.type == EventType::leftMouseUp) {
+    if (auto* follower = overlays_->follower()) follower->pointerDown(false);
+  } else if (event.type == EventType::leftMouseDown && !keyEventTap_) {
+    handlePointerDown(input_.mouseLocation());
+  }
+  if (event.type != EventType::mouseMoved) onMain([](PrivacyController& c) { c.refresh(); });
+}
+
+// ---- Command-Tab guard --------------------------------------------------------------------------
+
+void PrivacyController::syncAppSwitcherTap() {
+  if (!refreshTimer_) {
+    stopAppSwitchGuard();
+    return;
+  }
+  if (keyEventTap_) return;
+  if (installKeyEventTap()) {
+    didLogGuardOff_ = false;
+  } else if (!didLogGuardOff_) {
+    didLogGuardOff_ = true;
+    log_.log(kGuardOffLine);
+  }
+}
+
+bool PrivacyController::installKeyEventTap() {
+  if (keyEventTap_) return true;
+  if (!input_.preflightListenEventAccess()) return false;
+  std::weak_ptr<PrivacyController*> weak = alive_;
+  auto tap = input_.createEventTap(
+      EventTapLocation::session, EventTapPlacement::headInsert, EventTapOptions::defaultTap, kTapEventMask,
+      [weak](uint32_t type, const InputEvent& event) -> std::optional<InputEvent> {
+        auto alive = weak.lock();
+        if (!alive || !*alive) return event;
+        return (*alive)->handleTapEvent(type, event);
+      });
+  if (!tap) {
+    log_.log(std::string("Session key event tap creation failed (Input Monitoring preflight=") +
+             (input_.preflightListenEventAccess() ? "true" : "false") + ")");
+    return false;
+  }
+  keyEventTap_ = std::move(tap);
+  keyEventTap_->addToMainRunLoop();
+  keyEventTap_->setEnabled(true);
+  log_.log("Session key event tap installed (active); Cmd+Tab guard on");
+  return true;
+}
+
+std::optional<InputEvent> PrivacyController::handleTapEvent(uint32_t type, const InputEvent& event) {
+  if (type == EventType::tapDisabledByTimeout || type == EventType::tapDisabledByUserInput) {
+    if (keyEventTap_) keyEventTap_->setEnabled(true);
+    return event;
+  }
+  if (type == EventType::leftMouseDown) {
+    handlePointerDown(input_.mouseLocation());
+  } else {
+    handleGlobalKeyEvent(event);
+  }
+  return event;
+}
+
+void PrivacyController::handleGlobalKeyEvent(const InputEvent& event) {
+  if (!shieldsInForce()) return;
+  const bool commandHeld = (event.modifierFlags & kCommand) != 0;
+  if (event.type == EventType::flagsChanged) {
+    if (commandHeld) return;
+    if (appSwitcherArmed_) overlays_->preflightActivation("Cmd+Tab");
+    appSwitcherArmed_ = false;
+  } else if (event.type == EventType::keyDown) {
+    if (event.keyCode == KeyCode::escape && appSwitcherArmed_) {
+      appSwitcherArmed_ = false;
+    } else if (event.keyCode == KeyCode::tab && commandHeld) {
+      appSwitcherArmed_ = true;
+    }
+  }
+}
+
+// ---- State machine ------------------------------------------------------------------------------
+
+void PrivacyController::apply(bool on) {
+  if (isPrivacyActive_ == on) return;
+  isPrivacyActive_ = on;
+  overlays_->resetAllRevealed();
+  if (on) {
+    startRefreshing();
+  } else {
+    stopRefreshing();
+  }
+  refresh();
+  notifyStateChange();
+}
+
+void PrivacyController::setPrivacy(bool on, bool isManual) {
+  if (isManual) {
+    if (on) {
+      manualOverrideActive_ = true;
+    } else {
+      if (prefs_.requireCorvane()) return;
+      manualOverrideActive_ = false;
+    }
+    apply(on);
+    return;
+  }
+  if (manualOverrideActive_) return;
+  apply(on);
+}
+
+void PrivacyController::togglePrivacy() {
+  if (isPrivacyActive_ && (!overlays_->revealedWindowNumbers().empty() || !overlays_->revealedBundleIDs().empty())) {
+    overlays_->resetAllRevealed();
+    refresh();
+    notifyStateChange();
+    return;
+  }
+  const bool target = manualOverrideActive_ ? !*manualOverrideActive_ : !isPrivacyActive_;
+  setPrivacy(target, true);
+}
+
+void PrivacyController::handleDetection(bool sharing) {
+  if (!prefs_.autoDetectEnabled()) {
+    refresh();
+    notifyStateChange();
+    return;
+  }
+  if (sharing && (!manualOverrideActive_ || *manualOverrideActive_)) {
+    setPrivacy(true);
+    return;
+  }
+  manualOverrideActive_.reset();
+  setPrivacy(sharing);
+}
+
+void PrivacyController::setPeeking(bool peeking) {
+  if (isPeeking_ == peeking) return;
+  isPeeking_ = peeking;
+  refresh();
+  notifyStateChange();
+}
+
+void PrivacyController::peekTemporarily(double seconds) {
+  if (!isPeeking_) setPeeking(true);
+  std::weak_ptr<PrivacyController*> weak = alive_;
+  services_.platform.dispatcher.main().asyncAfter(seconds, [weak] {
+    auto alive = weak.lock();
+    if (alive && *alive && (*alive)->isPeeking_) (*alive)->setPeeking(false);
+  });
+}
+
+bool PrivacyController::isFrontmostProtectedApp(const AppRef& app) {
+  Workspace& workspace = services_.platform.workspace;
+  auto frontmost = workspace.frontmostApplication();
+  if (!frontmost) return false;
+  auto running = workspace.application(frontmost->processIdentifier);
+  if (!running || !running->bundleIdentifier) return false;
+  const std::string& bundleID = *running->bundleIdentifier;
+  if (bundleID == app.bundleID) return true;
+  auto root = [](const std::string& id) { return Conferencing::hubFamilyRoot(id).value_or(id); };
+  return root(bundleID) == root(app.bundleID);
+}
+
+void PrivacyController::requestInputMonitoringPermission(Input& input, Workspace& workspace) {
+  if (input.requestListenEventAccess()) return;
+  if (!workspace.openURL(kInputMonitoringURL)) workspace.openURL(kInputMonitoringFallbackURL);
+}
+
+}  // namespace corvane

@@ -1,0 +1,93 @@
+// Input on the simulated desktop: monitors, event taps, the pointer and hot keys, with scriptable
+// user actions that are delivered in the order a real system delivers them:
+//   1. an enabled session event tap sees the event first, synchronously, and may drop it;
+//   2. the window server acts on it at once (a click on another application's window, or the
+//      release of Command after Command-Tab, activates that application and raises its windows);
+//   3. application-level monitors get the event on the next turn of the main queue (global ones
+//      when it is aimed at another application, local ones when it is aimed at our own windows);
+//      a click released over one of our own windows reaches its views (SimUI::click).
+// The pointer is the one the user-interface port reports (SimUI), and windows are hit as it hits
+// them: our windows that ignore mouse events let clicks through.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+#include <vector>
+
+#include "base/dispatch.h"
+#include "platform/input.h"
+
+namespace corvane::sim {
+
+class SimDesktop;
+
+class SimInput final : public Input {
+ public:
+  SimInput(SimDesktop& desktop, Dispatcher& dispatcher);
+  ~SimInput() override;
+  SimInput(const SimInput&) = delete;
+  SimInput& operator=(const SimInput&) = delete;
+
+  // ---- Port --------------------------------------------------------------------------------
+  std::unique_ptr<EventMonitor> addGlobalMonitor(uint64_t mask, MonitorHandler handler) override;
+  std::unique_ptr<EventMonitor> addLocalMonitor(uint64_t mask, LocalMonitorHandler handler) override;
+  Point mouseLocation() override;
+  bool preflightListenEventAccess() override;
+  bool requestListenEventAccess() override;
+  std::unique_ptr<EventTap> createEventTap(uint32_t location, uint32_t placement, uint32_t options,
+                                           uint64_t eventMask, TapCallback callback) override;
+  std::unique_ptr<EventHandlerRegistration> installEventHandler(std::vector<EventTypeSpec> kinds,
+                                                                HotKeyHandler handler) override;
+  std::unique_ptr<HotKeyRegistration> registerEventHotKey(uint32_t keyCode, uint32_t modifiers,
+                                                          EventHotKeyID id) override;
+
+  // ---- Settings ----------------------------------------------------------------------------
+  void setListenAccessGranted(bool granted);
+  // Whether requestListenEventAccess() grants at once (the user says yes).
+  void setGrantListenAccessOnRequest(bool grant);
+  // Makes tap creation fail even with listen access.
+  void setTapCreationFails(bool fails);
+  // Combinations that another program already holds: registering them fails.
+  void reserveHotKeyElsewhere(uint32_t keyCode, uint32_t modifiers);
+
+  // ---- User actions ------------------------------------------------------------------------
+  void moveMouse(Point location);
+  // Press and release of the left button at `location` (screen space).
+  void mouseDown(Point location);
+  void mouseUp(Point location);
+  void click(Point location);
+  // A pointer drag of the window under `from`: the button goes down there, each dragTo moves the
+  // pointer and the window with it (a dragged event), dragEnd lets go.
+  void dragBegin(Point from);
+  void dragTo(Point location);
+  void dragEnd(Point location);
+  // The whole drag at once, along the given points.
+  void drag(Point from, const std::vector<Point>& path);
+  void keyDown(uint16_t keyCode, uint64_t modifierFlags = 0);
+  void keyUp(uint16_t keyCode, uint64_t modifierFlags = 0);
+  void flagsChanged(uint64_t modifierFlags);
+  // Command down, Tab `tabs` times, Command up: the switcher activates `target` on release.
+  void commandTab(pid_t target, int tabs = 1);
+  // The hot key service: a press or release of a registered combination.
+  void hotKey(uint32_t keyCode, uint32_t modifiers, bool pressed);
+  // The system switches the enabled taps off (they receive the matching "disabled" event).
+  void disableTaps(bool byTimeout);
+
+  // ---- Observation -------------------------------------------------------------------------
+  size_t globalMonitorCount() const;
+  size_t localMonitorCount() const;
+  size_t tapCount() const;
+  size_t enabledTapCount() const;
+  int listenAccessRequests() const;
+  uint64_t currentModifierFlags() const;
+
+  struct State;
+
+ private:
+  void post(InputEvent event, std::optional<pid_t> activates);
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace corvane::sim

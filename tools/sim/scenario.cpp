@@ -1,0 +1,280 @@
+#include "scenario.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+#include "base/files.h"
+
+namespace corvane::simtool {
+
+namespace {
+
+using json = nlohmann::json;
+
+// Required and optional members of each event kind.
+struct EventShape {
+  std::vector<std::string> required;
+  std::vector<std::string> optional;
+};
+
+const std::map<std::string, EventShape>& eventShapes() {
+  static const std::map<std::string, EventShape> shapes = {
+      {"launch", {{"app"}, {}}},
+      {"quit", {{"pid"}, {}}},
+      {"activate", {{"pid"}, {}}},
+      {"openWindow", {{"window"}, {}}},
+      {"closeWindow", {{"number"}, {}}},
+      {"moveWindow", {{"number", "origin"}, {}}},
+      {"resizeWindow", {{"number", "size"}, {}}},
+      {"drag", {{"number", "by"}, {"duration"}}},
+      {"setTitle", {{"number", "title"}, {}}},
+      {"startShare", {{"kind"}, {"pid"}}},
+      {"stopShare", {{"kind"}, {"pid"}}},
+      {"callAudio", {{"pid"}, {"input", "output"}}},
+      {"microphone", {{"inUse"}, {}}},
+      {"hotKey", {{"key"}, {"action"}}},
+      {"commandTab", {{"to"}, {"tabs"}}},
+      {"click", {{"point"}, {}}},
+      {"menu", {{"item"}, {}}},
+      {"listenAccess", {{"granted"}, {}}},
+      {"picture", {{"name"}, {}}},
+      {"preferences", {{"set"}, {}}},
+  };
+  return shapes;
+}
+
+bool isPoint(const json& v) {
+  return v.is_array() && v.size() == 2 && v[0].is_number() && v[1].is_number() &&
+         std::isfinite(v[0].get<double>()) && std::isfinite(v[1].get<double>());
+}
+
+bool isWholeNumber(const json& v) { return v.is_number_integer() || v.is_number_unsigned(); }
+
+bool readApps(const json& v, std::vector<AppRef>& out, std::string& what) {
+  if (!v.is_array()) {
+    what = "expected an array of {\"bundleID\", \"name\"}";
+    return false;
+  }
+  out.clear();
+  for (size_t i = 0; i < v.size(); ++i) {
+    const json& a = v[i];
+    if (!a.is_object() || !a.contains("bundleID") || !a["bundleID"].is_string() || !a.contains("name") ||
+        !a["name"].is_string()) {
+      what = "[" + std::to_string(i) + "]: expected {\"bundleID\": string, \"name\": string}";
+      return false;
+    }
+    out.push_back(AppRef{a["bundleID"].get<std::string>(), a["name"].get<std::string>()});
+  }
+  return true;
+}
+
+// Checks one event's members beyond their presence.
+std::optional<std::string> checkEvent(const ScenarioEvent& e) {
+  const json& s = e.spec;
+  auto whole = [&](const char* key) -> std::optional<std::string> {
+    if (s.contains(key) && !isWholeNumber(s[key])) return std::string(key) + ": expected a whole number";
+    return std::nullopt;
+  };
+  auto boolean = [&](const char* key) -> std::optional<std::string> {
+    if (s.contains(key) && !s[key].is_boolean()) return std::string(key) + ": expected true or false";
+    return std::nullopt;
+  };
+  auto point = [&](const char* key) -> std::optional<std::string> {
+    if (s.contains(key) && !isPoint(s[key])) return std::string(key) + ": expected [x, y]";
+    return std::nullopt;
+  };
+  auto oneOf = [&](const char* key, std::initializer_list<const char*> values) -> std::optional<std::string> {
+    if (!s.contains(key)) return std::nullopt;
+    if (s[key].is_string()) {
+      for (const char* v : values) {
+        if (s[key].get<std::string>() == v) return std::nullopt;
+      }
+    }
+    std::string list;
+    for (const char* v : values) list += (list.empty() ? "" : ", ") + std::string("\"") + v + "\"";
+    return std::string(key) + ": expected one of " + list;
+  };
+  for (const char* key : {"pid", "number", "to", "tabs"}) {
+    if (auto err = whole(key)) return err;
+  }
+  for (const char* key : {"input", "output", "inUse", "granted"}) {
+    if (auto err = boolean(key)) return err;
+  }
+  for (const char* key : {"by", "size", "point", "origin"}) {
+    if (auto err = point(key)) return err;
+  }
+  if (e.kind == "resizeWindow" && (s["size"][0].get<double>() <= 0 || s["size"][1].get<double>() <= 0)) {
+    return std::string("size: expected a positive width and height");
+  }
+  if (e.kind == "app" || e.kind == "launch") {
+    if (!s["app"].is_object()) return std::string("app: expected an application object");
+  }
+  if (e.kind == "openWindow" && !s["window"].is_object()) return std::string("window: expected a window object");
+  if (e.kind == "setTitle" && !s["title"].is_string()) return std::string("title: expected a string");
+  if (e.kind == "drag" && s.contains("duration") &&
+      (!s["duration"].is_number() || s["duration"].get<double>() <= 0 || s["duration"].get<double>() > 60)) {
+    return std::string("duration: expected seconds above 0, at most 60");
+  }
+  if (e.kind == "startShare" || e.kind == "stopShare") {
+    if (auto err = oneOf("kind", {"screenWatcher", "zoomFramebuffer", "picker"})) return err;
+    if (s["kind"] == "zoomFramebuffer" && !s.contains("pid")) return std::string("pid: the Zoom client's pid is needed");
+  }
+  if (e.kind == "hotKey") {
+    if (auto err = oneOf("key", {"B", "P", "R"})) return err;
+    if (auto err = oneOf("action", {"press", "release", "tap"})) return err;
+  }
+  if (e.kind == "menu") {
+    if (auto err = oneOf("item", {"toggle", "peek"})) return err;
+  }
+  if (e.kind == "commandTab" && s.contains("tabs") && s["tabs"].get<int64_t>() < 1) {
+    return std::string("tabs: expected 1 or more");
+  }
+  if (e.kind == "picture") {
+    if (!s["name"].is_string() || s["name"].get<std::string>().empty()) return std::string("name: expected a name");
+    for (char c : s["name"].get<std::string>()) {
+      if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')) {
+        return std::string("name: only letters, digits, '-' and '_' may be used");
+      }
+    }
+  }
+  if (e.kind == "preferences" && !s["set"].is_object()) return std::string("set: expected an object of preferences");
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string ScenarioEvent::describe() const {
+  char at_[32];
+  std::snprintf(at_, sizeof at_, "%.2f", at);
+  return "timeline[" + std::to_string(index) + "] (" + kind + " at " + at_ + " s)";
+}
+
+// Applies the members of a "preferences" object onto the scenario's starting preferences.
+static bool readPreferences(const json& p, Scenario& s, const std::string& where, std::string& what) {
+  if (!p.is_object()) {
+    what = where + ": expected an object";
+    return false;
+  }
+  for (const auto& [key, value] : p.items()) {
+    std::string inner;
+    if (key == "protectedApps") {
+      if (!readApps(value, s.protectedApps, inner)) return what = where + ".protectedApps" + inner, false;
+    } else if (key == "triggerApps") {
+      if (!readApps(value, s.triggerApps, inner)) return what = where + ".triggerApps" + inner, false;
+    } else if (key == "autoDetectEnabled" || key == "requireCorvane") {
+      if (!value.is_boolean()) return what = where + "." + key + ": expected true or false", false;
+      (key == "autoDetectEnabled" ? s.autoDetectEnabled : s.requireCorvane) = value.get<bool>();
+    } else if (key == "blurIntensity") {
+      if (!value.is_number() || !std::isfinite(value.get<double>())) {
+        return what = where + ".blurIntensity: expected a number", false;
+      }
+      s.blurIntensity = value.get<double>();
+    } else {
+      what = where + ": unknown preference \"" + key + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<Scenario> loadScenario(const std::string& path, std::string* error) {
+  auto fail = [&](const std::string& what) -> std::optional<Scenario> {
+    if (error) *error = path + ": " + what;
+    return std::nullopt;
+  };
+  std::string readError;
+  auto text = readFileText(path, &readError);
+  if (!text) return fail(readError);
+  json doc = json::parse(*text, nullptr, false);
+  if (doc.is_discarded()) return fail("not valid JSON");
+  if (!doc.is_object()) return fail("expected a JSON object");
+
+  Scenario s;
+  s.path = path;
+  s.name = std::filesystem::path(path).stem().string();
+  static const std::set<std::string> known = {"name", "description", "desktop", "desktopFile", "preferences",
+                                              "listenAccess", "meetingWindows", "duration", "timeline"};
+  for (const auto& [key, value] : doc.items()) {
+    if (!known.contains(key)) return fail("unknown member \"" + key + "\"");
+  }
+  if (doc.contains("name")) {
+    if (!doc["name"].is_string()) return fail("name: expected a string");
+    s.name = doc["name"].get<std::string>();
+  }
+  if (doc.contains("desktop") == doc.contains("desktopFile")) return fail("give exactly one of \"desktop\" and \"desktopFile\"");
+  if (doc.contains("desktop")) {
+    s.desktop = doc["desktop"];
+  } else {
+    if (!doc["desktopFile"].is_string()) return fail("desktopFile: expected a path");
+    std::filesystem::path desktopPath = std::filesystem::path(path).parent_path() / doc["desktopFile"].get<std::string>();
+    auto desktopText = readFileText(desktopPath.string(), &readError);
+    if (!desktopText) return fail("desktopFile: " + readError);
+    s.desktop = json::parse(*desktopText, nullptr, false);
+    if (s.desktop.is_discarded()) return fail("desktopFile: " + desktopPath.string() + " is not valid JSON");
+  }
+  s.triggerApps = {AppRef{"us.zoom.xos", "zoom.us"}};
+  std::string what;
+  if (doc.contains("preferences") && !readPreferences(doc["preferences"], s, "preferences", what)) return fail(what);
+  if (doc.contains("listenAccess")) {
+    if (!doc["listenAccess"].is_boolean()) return fail("listenAccess: expected true or false");
+    s.listenAccess = doc["listenAccess"].get<bool>();
+  }
+  if (doc.contains("meetingWindows")) {
+    if (!doc["meetingWindows"].is_array()) return fail("meetingWindows: expected an array of window numbers");
+    for (const auto& n : doc["meetingWindows"]) {
+      if (!isWholeNumber(n)) return fail("meetingWindows: expected an array of window numbers");
+      s.meetingWindows.insert(n.get<int64_t>());
+    }
+  }
+  if (doc.contains("duration")) {
+    if (!doc["duration"].is_number() || doc["duration"].get<double>() <= 0 || doc["duration"].get<double>() > 600) {
+      return fail("duration: expected seconds above 0, at most 600");
+    }
+    s.duration = doc["duration"].get<double>();
+  }
+  if (doc.contains("timeline")) {
+    const json& timeline = doc["timeline"];
+    if (!timeline.is_array()) return fail("timeline: expected an array of events");
+    for (size_t i = 0; i < timeline.size(); ++i) {
+      const json& item = timeline[i];
+      std::string where = "timeline[" + std::to_string(i) + "]";
+      if (!item.is_object()) return fail(where + ": expected an event object");
+      if (!item.contains("at") || !item["at"].is_number() || item["at"].get<double>() < 0 ||
+          !std::isfinite(item["at"].get<double>())) {
+        return fail(where + ".at: expected a time in seconds, 0 or more");
+      }
+      if (!item.contains("event") || !item["event"].is_string()) return fail(where + ".event: expected an event name");
+      ScenarioEvent e;
+      e.at = item["at"].get<double>();
+      e.kind = item["event"].get<std::string>();
+      e.spec = item;
+      e.index = i;
+      auto shape = eventShapes().find(e.kind);
+      if (shape == eventShapes().end()) return fail(e.describe() + ": unknown event \"" + e.kind + "\"");
+      for (const auto& [key, value] : item.items()) {
+        if (key == "at" || key == "event") continue;
+        const auto& req = shape->second.required;
+        const auto& opt = shape->second.optional;
+        if (std::find(req.begin(), req.end(), key) == req.end() && std::find(opt.begin(), opt.end(), key) == opt.end()) {
+          return fail(e.describe() + ": unknown member \"" + key + "\"");
+        }
+      }
+      for (const auto& key : shape->second.required) {
+        if (!item.contains(key)) return fail(e.describe() + ": missing \"" + key + "\"");
+      }
+      if (auto problem = checkEvent(e)) return fail(e.describe() + ": " + *problem);
+      if (e.kind == "preferences") {
+        Scenario scratch = s;
+        if (!readPreferences(item["set"], scratch, e.describe() + ".set", what)) return fail(what);
+      }
+      if (e.at > s.duration) return fail(e.describe() + ": after the end of the scenario (duration " + std::to_string(s.duration) + " s)");
+      s.events.push_back(std::move(e));
+    }
+    std::stable_sort(s.events.begin(), s.events.end(), [](const auto& a, const auto& b) { return a.at < b.at; });
+  }
+  return s;
+}
+
+}  // namespace corvane::simtool

@@ -1,0 +1,44 @@
+// A scenario for corvane-sim: a desktop, the user's preferences, and a timeline of what happens.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "settings/app_ref.h"
+
+namespace corvane::simtool {
+
+struct ScenarioEvent {
+  double at = 0;         // seconds after the start
+  std::string kind;      // "launch", "quit", "activate", "openWindow", ...
+  nlohmann::json spec;   // the whole event object
+  size_t index = 0;      // position in the timeline, for messages
+  std::string describe() const;
+};
+
+struct Scenario {
+  std::string path;
+  std::string name;
+  nlohmann::json desktop;
+  std::vector<AppRef> protectedApps;
+  std::vector<AppRef> triggerApps;
+  bool autoDetectEnabled = true;
+  double blurIntensity = 0.5;
+  bool requireCorvane = false;
+  bool listenAccess = true;
+  // Windows that are allowed to show even though their application is protected (meeting windows
+  // of a protected conferencing application).
+  std::set<int64_t> meetingWindows;
+  double duration = 10;
+  std::vector<ScenarioEvent> events;  // sorted by time, ties in file order
+};
+
+// Reads and checks a scenario file. Every event is checked here, so a bad event is reported before
+// anything runs. The message names the file, the event and what is wrong.
+std::optional<Scenario> loadScenario(const std::string& path, std::string* error);
+
+}  // namespace corvane::simtool

@@ -1,0 +1,503 @@
+#include "scenario_runner.h"
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "app/core_services.h"
+#include "app/privacy_controller.h"
+#include "base/files.h"
+#include "base/png.h"
+#include "base/virtual_dispatcher.h"
+#include "platform/sim/sim_audio.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_input.h"
+#include "platform/sim/sim_leak_probe.h"
+#include "settings/plist_defaults_store.h"
+#include "settings/preferences.h"
+#include "windows/conferencing.h"
+
+namespace corvane::simtool {
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr double kSampleRate = 60.0;
+// A leak within this time after a window appeared, its application was activated, or it moved, is
+// put down to that change rather than to the steady state.
+constexpr double kSettleTime = 0.1;
+
+std::string seconds(double t) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.3f", t);
+  return buffer;
+}
+
+Point pointOf(const json& v) { return Point{v[0].get<double>(), v[1].get<double>()}; }
+
+std::string identity(const std::string& bundleID) { return Conferencing::hubFamilyRoot(bundleID).value_or(bundleID); }
+
+class Runner {
+ public:
+  Runner(const Scenario& scenario, std::string outDir) : sc_(scenario), outDir_(std::move(outDir)) {}
+
+  RunResult run() {
+    RunResult result;
+    std::string error;
+    if (!makeDirectories(outDir_, &error)) return failed(error);
+    if (!desktop_.load(sc_.desktop, &error)) return failed(sc_.path + ": desktop: " + error);
+    desktop_.input().setListenAccessGranted(sc_.listenAccess);
+    t0_ = dispatcher_.mediaTime();
+
+    // Settings live in a fresh store of this run's own.
+    std::error_code ec;
+    std::filesystem::remove_all(outDir_ + "/config", ec);
+    defaults_ = std::make_unique<PlistDefaultsStore>(outDir_ + "/config", "", desktop_.systemLog(), dispatcher_);
+    prefs_ = std::make_unique<Preferences>(*defaults_, dispatcher_, desktop_.systemLog());
+    applyPreferences(sc_.protectedApps, sc_.triggerApps, sc_.autoDetectEnabled, sc_.blurIntensity, sc_.requireCorvane);
+    dispatcher_.runUntilIdle();
+
+    services_ = std::make_unique<CoreServices>(desktop_.platform(), clearViewLog_);
+    controller_ = std::make_unique<PrivacyController>(*services_, *prefs_);
+    controller_->onStateChange = [this] { recordState(); };
+    controller_->start();
+    // Without automatic detection, Privacy Mode is simply on.
+    if (!prefs_->autoDetectEnabled()) controller_->setPrivacy(true, false);
+
+    const double dt = 1.0 / kSampleRate;
+    size_t next = 0;
+    for (int64_t k = 0;; ++k) {
+      const double t = double(k) * dt;
+      if (t > sc_.duration + 1e-9) break;
+      while (next < sc_.events.size() && sc_.events[next].at <= t + 1e-9) {
+        const ScenarioEvent& event = sc_.events[next++];
+        dispatcher_.advanceTo(t0_ + event.at);
+        lastEvent_ = event.describe();
+        if (!apply(event, error)) return failed(sc_.path + ": " + event.describe() + ": " + error);
+      }
+      dispatcher_.advanceTo(t0_ + t);
+      sample(t, dt);
+    }
+    controller_->overlays().shutdown();
+
+    json report;
+    report["scenario"] = sc_.name;
+    report["duration"] = sc_.duration;
+    report["samplesPerSecond"] = kSampleRate;
+    report["frames"] = frames_;
+    report["leaks"] = {{"steadyFrames", steadyFrames_}, {"appearFrames", appearFrames_}, {"motionFrames", motionFrames_}};
+    json perWindow = json::object();
+    for (const auto& [number, ms] : leakedPixelMs_) perWindow[std::to_string(number)] = ms;
+    report["leakedPixelMs"] = perWindow;
+    report["leakSpans"] = leakSpans_;
+    report["timeline"] = timeline_;
+    report["shareSignal"] = shareSignal_;
+    report["frostedMeetingFrames"] = frostedMeetingFrames_;
+    report["pictures"] = pictures_;
+    report["log"] = desktop_.systemLog().lines();
+    std::string reportPath = outDir_ + "/report.json";
+    if (!writeFileText(report.dump(2) + "\n", reportPath, &error)) return failed(error);
+
+    result.ok = true;
+    result.report = report;
+    result.summary = summary(reportPath);
+    return result;
+  }
+
+ private:
+  RunResult failed(std::string error) {
+    RunResult r;
+    r.error = std::move(error);
+    return r;
+  }
+
+  double now() const { return dispatcher_.mediaTime() - t0_; }
+
+  void applyPreferences(const std::vector<AppRef>& protectedApps, const std::vector<AppRef>& triggerApps,
+                        bool autoDetect, double blurIntensity, bool requireCorvane) {
+    prefs_->protectedApps.set(protectedApps);
+    prefs_->triggerApps.set(triggerApps);
+    prefs_->autoDetectEnabled.set(autoDetect);
+    prefs_->blurIntensity.set(blurIntensity);
+    prefs_->requireCorvane.set(requireCorvane);
+  }
+
+  void recordState() {
+    const bool active = controller_->isPrivacyActive();
+    const bool sharing = controller_->detector().isSharing();
+    if (active != lastActive_) {
+      std::string cause = lastEvent_;
+      if (sharing != lastSharing_) cause = std::string(sharing ? "share detected" : "share ended") + " after " + lastEvent_;
+      timeline_.push_back({{"t", std::round(now() * 1000) / 1000}, {"privacy", active}, {"cause", cause},
+                           {"detectorSharing", sharing}});
+      lastActive_ = active;
+    }
+    if (sharing != lastSharing_) {
+      shareSignal_.push_back({{"t", std::round(now() * 1000) / 1000}, {"sharing", sharing}});
+      lastSharing_ = sharing;
+    }
+  }
+
+  bool windowExists(const json& spec, std::string& error) {
+    if (!desktop_.window(WindowID(spec["number"].get<int64_t>()))) {
+      error = "no window " + std::to_string(spec["number"].get<int64_t>());
+      return false;
+    }
+    return true;
+  }
+
+  bool appExists(pid_t pid, std::string& error) {
+    auto app = desktop_.app(pid);
+    if (!app || app->terminated) {
+      error = "no running application with pid " + std::to_string(pid);
+      return false;
+    }
+    return true;
+  }
+
+  void markAppeared(pid_t pid) {
+    for (const auto& w : desktop_.windows()) {
+      if (w.ownerPID == pid) appearedAt_[w.number] = now();
+    }
+  }
+
+  bool apply(const ScenarioEvent& e, std::string& error) {
+    const json& s = e.spec;
+    sim::SimInput& input = desktop_.input();
+    if (e.kind == "launch") {
+      auto pid = desktop_.launchAppFromDescription(s["app"], "app", &error);
+      return pid.has_value();
+    }
+    if (e.kind == "quit") {
+      pid_t pid = pid_t(s["pid"].get<int64_t>());
+      if (!appExists(pid, error)) return false;
+      desktop_.quitApp(pid);
+      return true;
+    }
+    if (e.kind == "activate") {
+      pid_t pid = pid_t(s["pid"].get<int64_t>());
+      if (!appExists(pid, error)) return false;
+      desktop_.activateApp(pid);
+      markAppeared(pid);
+      return true;
+    }
+    if (e.kind == "openWindow") {
+      auto number = desktop_.addWindowFromDescription(s["window"], "window", &error);
+      if (number) appearedAt_[*number] = now();
+      return number.has_value();
+    }
+    if (e.kind == "closeWindow") {
+      if (!windowExists(s, error)) return false;
+      desktop_.closeWindow(WindowID(s["number"].get<int64_t>()));
+      return true;
+    }
+    if (e.kind == "moveWindow") {
+      if (!windowExists(s, error)) return false;
+      desktop_.moveWindow(WindowID(s["number"].get<int64_t>()), pointOf(s["origin"]));
+      return true;
+    }
+    if (e.kind == "resizeWindow") {
+      if (!windowExists(s, error)) return false;
+      Point size = pointOf(s["size"]);
+      desktop_.resizeWindow(WindowID(s["number"].get<int64_t>()), Size{size.x, size.y});
+      return true;
+    }
+    if (e.kind == "setTitle") {
+      if (!windowExists(s, error)) return false;
+      desktop_.setTitle(WindowID(s["number"].get<int64_t>()), sim::SimTitle::of(s["title"].get<std::string>()));
+      return true;
+    }
+    if (e.kind == "drag") return startDrag(s, error);
+    if (e.kind == "startShare" || e.kind == "stopShare") {
+      const bool start = e.kind == "startShare";
+      const std::string kind = s["kind"].get<std::string>();
+      if (kind == "screenWatcher") {
+        start ? desktop_.startScreenWatcherShare() : desktop_.stopScreenWatcherShare();
+      } else if (kind == "picker") {
+        if (start) {
+          desktop_.openSharePicker();
+        } else {
+          desktop_.closeSharePicker();
+        }
+      } else {
+        pid_t pid = pid_t(s["pid"].get<int64_t>());
+        if (!appExists(pid, error)) return false;
+        if (start) {
+          desktop_.startZoomFramebufferShare(pid);
+        } else {
+          desktop_.stopZoomFramebufferShare(pid);
+        }
+      }
+      return true;
+    }
+    if (e.kind == "callAudio") {
+      pid_t pid = pid_t(s["pid"].get<int64_t>());
+      if (!appExists(pid, error)) return false;
+      desktop_.audio().setProcessAudio(pid, sim::SimAudio::ProcessActivity{s.value("input", false), s.value("output", false)});
+      return true;
+    }
+    if (e.kind == "microphone") {
+      desktop_.audio().setMicrophoneInUse(s["inUse"].get<bool>());
+      return true;
+    }
+    if (e.kind == "hotKey") {
+      static const std::map<std::string, uint32_t> keys = {{"B", KeyCode::b}, {"P", KeyCode::p}, {"R", KeyCode::r}};
+      const uint32_t key = keys.at(s["key"].get<std::string>());
+      const std::string action = s.value("action", std::string("tap"));
+      if (action != "release") input.hotKey(key, PrivacyController::kHotKeyModifiers, true);
+      if (action != "press") input.hotKey(key, PrivacyController::kHotKeyModifiers, false);
+      return true;
+    }
+    if (e.kind == "commandTab") {
+      pid_t pid = pid_t(s["to"].get<int64_t>());
+      if (!appExists(pid, error)) return false;
+      input.commandTab(pid, int(s.value("tabs", int64_t(1))));
+      markAppeared(pid);
+      return true;
+    }
+    if (e.kind == "click") {
+      auto before = desktop_.frontmostPID();
+      input.click(pointOf(s["point"]));
+      auto after = desktop_.frontmostPID();
+      if (after && after != before) markAppeared(*after);
+      return true;
+    }
+    if (e.kind == "menu") {
+      if (s["item"] == "toggle") {
+        controller_->togglePrivacy();
+      } else {
+        controller_->peekTemporarily(4);
+      }
+      return true;
+    }
+    if (e.kind == "listenAccess") {
+      input.setListenAccessGranted(s["granted"].get<bool>());
+      return true;
+    }
+    if (e.kind == "picture") return takePicture(s["name"].get<std::string>(), error);
+    if (e.kind == "preferences") {
+      Scenario changed = sc_;
+      changed.protectedApps = prefs_->protectedApps();
+      changed.triggerApps = prefs_->triggerApps();
+      changed.autoDetectEnabled = prefs_->autoDetectEnabled();
+      changed.blurIntensity = prefs_->blurIntensity();
+      changed.requireCorvane = prefs_->requireCorvane();
+      const json& set = s["set"];
+      if (set.contains("protectedApps") || set.contains("triggerApps")) {
+        auto apps = [](const json& v) {
+          std::vector<AppRef> out;
+          for (const auto& a : v) out.push_back(AppRef{a["bundleID"].get<std::string>(), a["name"].get<std::string>()});
+          return out;
+        };
+        if (set.contains("protectedApps")) changed.protectedApps = apps(set["protectedApps"]);
+        if (set.contains("triggerApps")) changed.triggerApps = apps(set["triggerApps"]);
+      }
+      if (set.contains("autoDetectEnabled")) changed.autoDetectEnabled = set["autoDetectEnabled"].get<bool>();
+      if (set.contains("blurIntensity")) changed.blurIntensity = set["blurIntensity"].get<double>();
+      if (set.contains("requireCorvane")) changed.requireCorvane = set["requireCorvane"].get<bool>();
+      applyPreferences(changed.protectedApps, changed.triggerApps, changed.autoDetectEnabled, changed.blurIntensity,
+                       changed.requireCorvane);
+      return true;
+    }
+    error = "unknown event";
+    return false;
+  }
+
+  // A pointer drag of a window by its title bar, in steps of one sample over the duration.
+  bool startDrag(const json& s, std::string& error) {
+    if (!windowExists(s, error)) return false;
+    const WindowID number = WindowID(s["number"].get<int64_t>());
+    auto w = desktop_.window(number);
+    const double h = desktop_.mainDisplayHeight();
+    // A point in the title bar, in screen space.
+    Point start{w->bounds.midX(), h - (w->bounds.minY() + 10)};
+    Point by = pointOf(s["by"]);
+    const double duration = s.value("duration", 0.5);
+    const int steps = std::max(1, int(std::lround(duration * kSampleRate)));
+    sim::SimInput& input = desktop_.input();
+    // The pointer arrives at the title bar first (the frost lets clicks there through once it
+    // knows where the pointer is), then the button goes down.
+    input.moveMouse(start);
+    constexpr double kPress = 0.05;
+    dispatcher_.main().asyncAfter(kPress, [&input, start] { input.dragBegin(start); });
+    for (int i = 1; i <= steps; ++i) {
+      const double f = double(i) / steps;
+      Point p{start.x + by.x * f, start.y + by.y * f};
+      const bool last = i == steps;
+      dispatcher_.main().asyncAfter(kPress + duration * f, [&input, p, last] {
+        input.dragTo(p);
+        if (last) input.dragEnd(p);
+      });
+    }
+    return true;
+  }
+
+  bool takePicture(const std::string& name, std::string& error) {
+    std::string share = outDir_ + "/" + name + "-share.png";
+    std::string local = outDir_ + "/" + name + "-local.png";
+    if (!writePNG(desktop_.renderShareView(), share, &error) || !writePNG(desktop_.renderLocalView(), local, &error)) {
+      return false;
+    }
+    pictures_.push_back({{"name", name}, {"t", std::round(now() * 1000) / 1000}, {"share", share}, {"local", local},
+                         {"privacy", controller_->isPrivacyActive()}});
+    return true;
+  }
+
+  // Windows whose content the share must not show right now.
+  std::set<WindowID> mustNotBeSeen() {
+    std::set<WindowID> result;
+    if (!controller_->shieldsInForce()) return result;
+    std::set<std::string> protectedIDs;
+    for (const auto& app : prefs_->protectedApps()) protectedIDs.insert(identity(app.bundleID));
+    const auto& revealedApps = controller_->overlays().revealedBundleIDs();
+    const auto& revealedWindows = controller_->overlays().revealedWindowNumbers();
+    std::map<pid_t, bool> isProtected;
+    for (const auto& w : desktop_.windows()) {
+      if (!w.onScreen || w.minimised || w.level != 0 || w.alpha <= 0.01 || w.captureExcluded ||
+          w.sharingState == WindowSharingState::none || sc_.meetingWindows.contains(w.number) ||
+          revealedWindows.contains(w.number)) {
+        continue;
+      }
+      auto known = isProtected.find(w.ownerPID);
+      if (known == isProtected.end()) {
+        auto app = desktop_.app(w.ownerPID);
+        bool covered = false;
+        if (app && !app->terminated && app->bundleID) {
+          covered = protectedIDs.contains(identity(*app->bundleID)) && !revealedApps.contains(*app->bundleID) &&
+                    !revealedApps.contains(identity(*app->bundleID));
+        }
+        known = isProtected.emplace(w.ownerPID, covered).first;
+      }
+      if (known->second) result.insert(w.number);
+    }
+    return result;
+  }
+
+  void sample(double t, double dt) {
+    ++frames_;
+    // Motion: any window whose bounds changed since the last sample.
+    std::map<WindowID, Rect> bounds;
+    for (const auto& w : desktop_.windows()) {
+      bounds[w.number] = w.bounds;
+      auto before = lastBounds_.find(w.number);
+      if (before == lastBounds_.end()) {
+        if (!appearedAt_.contains(w.number)) appearedAt_[w.number] = t;
+      } else if (!(before->second == w.bounds)) {
+        movedAt_[w.number] = t;
+      }
+    }
+    lastBounds_ = std::move(bounds);
+
+    for (const auto& [number, overlay] : controller_->overlays().overlays()) {
+      if (sc_.meetingWindows.contains(number)) {
+        ++frostedMeetingFrames_;
+        break;
+      }
+    }
+
+    auto hidden = mustNotBeSeen();
+    if (hidden.empty()) return;
+    sim::LeakReport leaks = sim::probeLeaks(desktop_, hidden);
+    if (leaks.isClean()) return;
+    recordSpan(t, dt, leaks.total());
+    bool appearing = false;
+    bool moving = false;
+    for (const auto& [number, pixels] : leaks.leakedPixels) {
+      if (pixels == 0) continue;
+      leakedPixelMs_[number] += double(pixels) * dt * 1000.0;
+      if (auto a = appearedAt_.find(number); a != appearedAt_.end() && t - a->second <= kSettleTime + 1e-9) appearing = true;
+      if (auto m = movedAt_.find(number); m != movedAt_.end() && t - m->second <= kSettleTime + 1e-9) moving = true;
+    }
+    if (appearing) {
+      ++appearFrames_;
+    } else if (moving) {
+      ++motionFrames_;
+    } else {
+      ++steadyFrames_;
+      if (steadyFrames_ == 1) {
+        std::string error;
+        std::string path = outDir_ + "/first-steady-leak.png";
+        if (writePNG(leaks.highlighted(), path, &error)) firstSteadyLeak_ = path;
+      }
+    }
+  }
+
+  // Consecutive leaking samples make one span: when it began and ended, and its largest count.
+  void recordSpan(double t, double dt, uint64_t pixels) {
+    const double rounded = std::round(t * 1000) / 1000;
+    if (!leakSpans_.empty() && t - lastLeakAt_ <= dt * 1.5) {
+      json& span = leakSpans_.back();
+      span["to"] = rounded;
+      span["maxPixels"] = std::max(span["maxPixels"].get<uint64_t>(), pixels);
+    } else {
+      leakSpans_.push_back({{"from", rounded}, {"to", rounded}, {"maxPixels", pixels}});
+    }
+    lastLeakAt_ = t;
+  }
+
+  std::string summary(const std::string& reportPath) const {
+    std::ostringstream os;
+    os << "Scenario \"" << sc_.name << "\": " << sc_.duration << " s simulated, " << frames_
+       << " share-view samples.\n";
+    os << "Leaks: " << steadyFrames_ << " steady, " << appearFrames_ << " on appearance, " << motionFrames_
+       << " in motion";
+    os << (steadyFrames_ + appearFrames_ + motionFrames_ == 0 ? " (no protected pixel was ever shared)\n" : "\n");
+    if (!firstSteadyLeak_.empty()) os << "  first steady leak, leaking pixels in red: " << firstSteadyLeak_ << "\n";
+    if (frostedMeetingFrames_ > 0) os << "Meeting windows were frosted in " << frostedMeetingFrames_ << " samples.\n";
+    os << "Privacy Mode:\n";
+    if (timeline_.empty()) os << "  never changed\n";
+    for (const auto& entry : timeline_) {
+      os << "  " << seconds(entry["t"].get<double>()) << " s  " << (entry["privacy"].get<bool>() ? "on " : "off")
+         << "  (" << entry["cause"].get<std::string>() << ")\n";
+    }
+    for (const auto& p : pictures_) {
+      os << "Picture \"" << p["name"].get<std::string>() << "\" at " << seconds(p["t"].get<double>())
+         << " s: share " << p["share"].get<std::string>() << ", local " << p["local"].get<std::string>() << "\n";
+    }
+    os << "Report: " << reportPath << "\n";
+    return os.str();
+  }
+
+  const Scenario& sc_;
+  std::string outDir_;
+  VirtualDispatcher dispatcher_;
+  sim::SimDesktop desktop_{dispatcher_};
+  MemoryLog clearViewLog_;
+  std::unique_ptr<PlistDefaultsStore> defaults_;
+  std::unique_ptr<Preferences> prefs_;
+  std::unique_ptr<CoreServices> services_;
+  std::unique_ptr<PrivacyController> controller_;
+  double t0_ = 0;
+  std::string lastEvent_ = "start-up";
+  bool lastActive_ = false;
+  bool lastSharing_ = false;
+  json timeline_ = json::array();
+  json shareSignal_ = json::array();
+  json pictures_ = json::array();
+  int64_t frames_ = 0;
+  int64_t steadyFrames_ = 0;
+  int64_t appearFrames_ = 0;
+  int64_t motionFrames_ = 0;
+  int64_t frostedMeetingFrames_ = 0;
+  std::string firstSteadyLeak_;
+  json leakSpans_ = json::array();
+  double lastLeakAt_ = -1;
+  std::map<WindowID, double> leakedPixelMs_;
+  std::map<WindowID, Rect> lastBounds_;
+  std::map<WindowID, double> appearedAt_;
+  std::map<WindowID, double> movedAt_;
+};
+
+}  // namespace
+
+RunResult runScenario(const Scenario& scenario, const std::string& outDir) {
+  // The runner is large (a whole desktop and application); keep it off the stack.
+  auto runner = std::make_unique<Runner>(scenario, outDir);
+  return runner->run();
+}
+
+}  // namespace corvane::simtool
