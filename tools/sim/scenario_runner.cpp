@@ -128,18 +128,22 @@ class Runner {
 
   void recordState() {
     const bool active = controller_->isPrivacyActive();
+    if (active == lastActive_) return;
     const bool sharing = controller_->detector().isSharing();
-    if (active != lastActive_) {
-      std::string cause = lastEvent_;
-      if (sharing != lastSharing_) cause = std::string(sharing ? "share detected" : "share ended") + " after " + lastEvent_;
-      timeline_.push_back({{"t", std::round(now() * 1000) / 1000}, {"privacy", active}, {"cause", cause},
-                           {"detectorSharing", sharing}});
-      lastActive_ = active;
-    }
-    if (sharing != lastSharing_) {
-      shareSignal_.push_back({{"t", std::round(now() * 1000) / 1000}, {"sharing", sharing}});
-      lastSharing_ = sharing;
-    }
+    std::string cause = lastEvent_;
+    // lastSharing_ is the detector's state at the previous sample.
+    if (sharing != lastSharing_) cause = std::string(sharing ? "share detected" : "share ended") + " after " + lastEvent_;
+    timeline_.push_back({{"t", std::round(now() * 1000) / 1000}, {"privacy", active}, {"cause", cause},
+                         {"detectorSharing", sharing}});
+    lastActive_ = active;
+  }
+
+  // The detector's verdict, once per sample.
+  void trackDetector() {
+    const bool sharing = controller_->detector().isSharing();
+    if (sharing == lastSharing_) return;
+    shareSignal_.push_back({{"t", std::round(now() * 1000) / 1000}, {"sharing", sharing}});
+    lastSharing_ = sharing;
   }
 
   bool windowExists(const json& spec, std::string& error) {
@@ -379,6 +383,7 @@ class Runner {
 
   void sample(double t, double dt) {
     ++frames_;
+    trackDetector();
     // Motion: any window whose bounds changed since the last sample.
     std::map<WindowID, Rect> bounds;
     for (const auto& w : desktop_.windows()) {
