@@ -72,7 +72,7 @@ bool readApps(const json& v, std::vector<AppRef>& out, std::string& what) {
 
 // Checks one event's members beyond their presence.
 std::optional<std::string> checkEvent(const ScenarioEvent& e) {
-  const json& s = e.spec;
+  const json& s = e.fields;
   auto whole = [&](const char* key) -> std::optional<std::string> {
     if (s.contains(key) && !isWholeNumber(s[key])) return std::string(key) + ": expected a whole number";
     return std::nullopt;
@@ -249,7 +249,7 @@ std::optional<Scenario> loadScenario(const std::string& path, std::string* error
       ScenarioEvent e;
       e.at = item["at"].get<double>();
       e.kind = item["event"].get<std::string>();
-      e.spec = item;
+      e.fields = item;
       e.index = i;
       auto shape = eventShapes().find(e.kind);
       if (shape == eventShapes().end()) return fail(e.describe() + ": unknown event \"" + e.kind + "\"");

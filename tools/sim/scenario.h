@@ -15,7 +15,7 @@ namespace corvane::simtool {
 struct ScenarioEvent {
   double at = 0;         // seconds after the start
   std::string kind;      // "launch", "quit", "activate", "openWindow", ...
-  nlohmann::json spec;   // the whole event object
+  nlohmann::json fields;   // the whole event object
   size_t index = 0;      // position in the timeline, for messages
   std::string describe() const;
 };

@@ -146,9 +146,9 @@ class Runner {
     lastSharing_ = sharing;
   }
 
-  bool windowExists(const json& spec, std::string& error) {
-    if (!desktop_.window(WindowID(spec["number"].get<int64_t>()))) {
-      error = "no window " + std::to_string(spec["number"].get<int64_t>());
+  bool windowExists(const json& fields, std::string& error) {
+    if (!desktop_.window(WindowID(fields["number"].get<int64_t>()))) {
+      error = "no window " + std::to_string(fields["number"].get<int64_t>());
       return false;
     }
     return true;
@@ -170,7 +170,7 @@ class Runner {
   }
 
   bool apply(const ScenarioEvent& e, std::string& error) {
-    const json& s = e.spec;
+    const json& s = e.fields;
     sim::SimInput& input = desktop_.input();
     if (e.kind == "launch") {
       auto pid = desktop_.launchAppFromDescription(s["app"], "app", &error);

@@ -235,10 +235,14 @@ void SimInput::post(InputEvent event, std::optional<pid_t> activates) {
     auto s = weak.lock();
     if (!s) return;
     if (ours) {
+      // Each local monitor gets what the one before it returned; nothing goes on once one swallows it.
+      InputEvent passed = event;
       auto locals = s->locals;
       for (const auto& m : locals) {
-        if (m->active && inMask(m->mask, event.type)) {
-          if (!m->handler(event)) break;
+        if (m->active && inMask(m->mask, passed.type)) {
+          auto result = m->handler(passed);
+          if (!result) break;
+          passed = *result;
         }
       }
     } else {
