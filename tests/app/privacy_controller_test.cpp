@@ -1,0 +1,476 @@
+#include "app/privacy_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core_services.h"
+#include "base/virtual_dispatcher.h"
+#include "platform/defaults_store.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_input.h"
+#include "settings/memory_defaults_store.h"
+#include "settings/preferences.h"
+#include "shields/dock_hider.h"
+
+namespace corvane {
+namespace {
+
+constexpr pid_t kSecretPID = 501;
+constexpr pid_t kOtherPID = 502;
+const AppRef kSecret{"com.example.secret", "Secret"};
+
+size_t countLines(const MemoryLog& log, std::string_view fragment) {
+  const auto lines = log.lines();
+  return size_t(std::count_if(lines.begin(), lines.end(),
+                              [&](const std::string& l) { return l.find(fragment) != std::string::npos; }));
+}
+
+// The controller over a simulated desktop with one protected application (one window) and one
+// other application in front, in virtual time.
+class PrivacyControllerTest : public ::testing::Test {
+ protected:
+  VirtualDispatcher dispatcher;
+  sim::SimDesktop desktop{dispatcher};
+  sim::SimInput& input = desktop.input();
+  MemoryDefaultsStore defaults;
+  Preferences prefs{defaults, dispatcher, desktop.systemLog()};
+  MemoryLog clearViewLog;
+  CoreServices services{desktop.platform(), clearViewLog};
+  std::unique_ptr<PrivacyController> controller;
+  int stateChanges = 0;
+  WindowID secretWindow = 0;
+  WindowID otherWindow = 0;
+
+  void SetUp() override {
+    input.setListenAccessGranted(true);
+    desktop.launchApp({desktop.selfPID(), "com.corvane.Corvane", "Corvane", ActivationPolicy::accessory, 0x202020, false});
+    desktop.launchApp({kSecretPID, kSecret.bundleID, kSecret.name, ActivationPolicy::regular, 0xAA3333, false});
+    desktop.launchApp({kOtherPID, "com.example.other", "Other", ActivationPolicy::regular, 0x33AA33, false});
+    secretWindow = addWindow(kSecretPID, {100, 300, 500, 400});
+    otherWindow = addWindow(kOtherPID, {800, 300, 400, 400});
+    desktop.activateApp(kOtherPID);
+    prefs.protectedApps.set({kSecret});
+    prefs.autoDetectEnabled.set(false);
+    dispatcher.runUntilIdle();
+  }
+  void TearDown() override { controller.reset(); }
+
+  WindowID addWindow(pid_t pid, Rect frame) {
+    sim::SimWindow w;
+    w.ownerPID = pid;
+    w.bounds = frame.flipped(desktop.mainDisplayHeight());
+    return desktop.addWindow(w);
+  }
+  void start(bool autoDetect) {
+    prefs.autoDetectEnabled.set(autoDetect);
+    dispatcher.runUntilIdle();
+    controller = std::make_unique<PrivacyController>(services, prefs);
+    controller->onStateChange = [this] { ++stateChanges; };
+    controller->start();
+    dispatcher.runUntilIdle();
+  }
+  // Start-up without automatic detection: Privacy Mode simply on.
+  void startOn() {
+    start(false);
+    controller->setPrivacy(true, false);
+    dispatcher.runUntilIdle();
+  }
+  void hotKey(uint16_t key, bool pressed) {
+    input.hotKey(key, PrivacyController::kHotKeyModifiers, pressed);
+    dispatcher.runUntilIdle();
+  }
+  void tapHotKey(uint16_t key) {
+    hotKey(key, true);
+    hotKey(key, false);
+  }
+  void startShare() {
+    desktop.startScreenWatcherShare();
+    dispatcher.advance(0.5);
+  }
+  void stopShare() {
+    desktop.stopScreenWatcherShare();
+    dispatcher.advance(3);
+  }
+  bool frosted() const { return !controller->overlays().overlays().empty(); }
+  bool active() const { return controller->isPrivacyActive(); }
+  size_t preflights() const { return countLines(clearViewLog, "Cmd+Tab preflight"); }
+};
+
+// ---- State machine ------------------------------------------------------------------------------
+
+TEST_F(PrivacyControllerTest, ManualOffHoldsForTheCurrentShareOnly) {
+  start(true);
+  EXPECT_FALSE(active());
+  startShare();
+  EXPECT_TRUE(active());
+  EXPECT_TRUE(frosted());
+  EXPECT_EQ(controller->manualOverrideActive(), std::nullopt);
+
+  controller->togglePrivacy();
+  EXPECT_FALSE(active());
+  EXPECT_FALSE(frosted());
+  EXPECT_EQ(controller->manualOverrideActive(), std::optional<bool>(false));
+  dispatcher.advance(1);
+  EXPECT_FALSE(active());
+
+  stopShare();
+  EXPECT_FALSE(active());
+  EXPECT_EQ(controller->manualOverrideActive(), std::nullopt);
+
+  startShare();
+  EXPECT_TRUE(active());
+  EXPECT_TRUE(frosted());
+}
+
+TEST_F(PrivacyControllerTest, ManualOnEndsWithTheShareThatFollows) {
+  start(true);
+  controller->togglePrivacy();
+  EXPECT_TRUE(active());
+  EXPECT_EQ(controller->manualOverrideActive(), std::optional<bool>(true));
+  startShare();
+  EXPECT_TRUE(active());
+  stopShare();
+  EXPECT_FALSE(active());
+  EXPECT_EQ(controller->manualOverrideActive(), std::nullopt);
+}
+
+TEST_F(PrivacyControllerTest, SharesOnlyRefreshWhileAutomaticSwitchingIsOff) {
+  prefs.blurDesktop.set(true);  // keeps the detector running
+  start(false);
+  const int before = stateChanges;
+  startShare();
+  ASSERT_TRUE(controller->detector().isSharing());
+  EXPECT_FALSE(active());
+  EXPECT_GT(stateChanges, before);
+
+  // Switching automatic detection on acts on the share already in progress.
+  prefs.autoDetectEnabled.set(true);
+  dispatcher.runUntilIdle();
+  EXPECT_TRUE(active());
+  EXPECT_TRUE(frosted());
+}
+
+TEST_F(PrivacyControllerTest, StateChangeIsReportedOncePerChange) {
+  start(false);
+  const int before = stateChanges;
+  controller->setPrivacy(true, false);
+  controller->setPrivacy(true, false);
+  controller->setPrivacy(true, true);
+  EXPECT_EQ(stateChanges, before + 1);
+  controller->setPrivacy(false, true);
+  // The manual override now holds automatic switching back.
+  controller->setPrivacy(true);
+  EXPECT_FALSE(active());
+  EXPECT_EQ(stateChanges, before + 2);
+}
+
+TEST_F(PrivacyControllerTest, RequiredPrivacyModeIgnoresManualOffButStillRecovers) {
+  prefs.requireCorvane.set(true);
+  startOn();
+  tapHotKey(KeyCode::b);
+  EXPECT_TRUE(active());
+  controller->setPrivacy(false, true);
+  EXPECT_TRUE(active());
+  EXPECT_EQ(controller->manualOverrideActive(), std::nullopt);
+
+  desktop.activateApp(kSecretPID);
+  dispatcher.runUntilIdle();
+  tapHotKey(KeyCode::r);
+  ASSERT_EQ(controller->overlays().revealedBundleIDs().count(kSecret.bundleID), 1u);
+  tapHotKey(KeyCode::b);
+  EXPECT_TRUE(controller->overlays().revealedBundleIDs().empty());
+  EXPECT_TRUE(active());
+}
+
+TEST_F(PrivacyControllerTest, ToggleFirstCoversRevealedApplicationThenTurnsOff) {
+  startOn();
+  desktop.activateApp(kSecretPID);
+  dispatcher.runUntilIdle();
+  int before = stateChanges;
+  tapHotKey(KeyCode::r);
+  ASSERT_EQ(controller->overlays().revealedBundleIDs().count(kSecret.bundleID), 1u);
+  EXPECT_EQ(stateChanges, before + 1);
+
+  before = stateChanges;
+  tapHotKey(KeyCode::b);
+  EXPECT_TRUE(active());
+  EXPECT_TRUE(controller->overlays().revealedBundleIDs().empty());
+  EXPECT_TRUE(frosted());
+  EXPECT_EQ(stateChanges, before + 1);
+
+  tapHotKey(KeyCode::b);
+  EXPECT_FALSE(active());
+  EXPECT_FALSE(frosted());
+}
+
+TEST_F(PrivacyControllerTest, RevealHotKeyActsOnlyWhileShieldsAreInForce) {
+  start(false);
+  desktop.activateApp(kSecretPID);
+  dispatcher.runUntilIdle();
+  tapHotKey(KeyCode::r);
+  EXPECT_TRUE(controller->overlays().revealedBundleIDs().empty());
+
+  controller->setPrivacy(true, false);
+  hotKey(KeyCode::p, true);
+  tapHotKey(KeyCode::r);
+  hotKey(KeyCode::p, false);
+  EXPECT_TRUE(controller->overlays().revealedBundleIDs().empty());
+
+  // Not frontmost: nothing to reveal, nothing reported.
+  desktop.activateApp(kOtherPID);
+  dispatcher.runUntilIdle();
+  const int before = stateChanges;
+  tapHotKey(KeyCode::r);
+  EXPECT_TRUE(controller->overlays().revealedBundleIDs().empty());
+  EXPECT_EQ(stateChanges, before);
+}
+
+// ---- Peeking ------------------------------------------------------------------------------------
+
+TEST_F(PrivacyControllerTest, PeekHotKeyFollowsTheKeys) {
+  start(false);
+  int before = stateChanges;
+  hotKey(KeyCode::p, true);
+  EXPECT_TRUE(controller->isPeeking());
+  EXPECT_EQ(stateChanges, before + 1);
+  EXPECT_FALSE(frosted());
+  hotKey(KeyCode::p, false);
+  EXPECT_FALSE(controller->isPeeking());
+  EXPECT_EQ(stateChanges, before + 2);
+
+  controller->setPrivacy(true, false);
+  ASSERT_TRUE(frosted());
+  before = stateChanges;
+  hotKey(KeyCode::p, true);
+  EXPECT_FALSE(frosted());
+  EXPECT_TRUE(active());
+  EXPECT_TRUE(controller->isRefreshing());
+  dispatcher.advance(0.5);  // the timer's refreshes keep the shields lifted
+  EXPECT_FALSE(frosted());
+  hotKey(KeyCode::p, false);
+  EXPECT_TRUE(frosted());
+  EXPECT_EQ(stateChanges, before + 2);
+}
+
+TEST_F(PrivacyControllerTest, OverlappingTimedPeeksEndWithTheFirst) {
+  startOn();
+  const double t0 = dispatcher.mediaTime();
+  const int before = stateChanges;
+  controller->peekTemporarily(4);
+  EXPECT_TRUE(controller->isPeeking());
+  EXPECT_FALSE(frosted());
+  dispatcher.advance(2);
+  controller->peekTemporarily(4);
+  EXPECT_EQ(stateChanges, before + 1);
+  dispatcher.advanceTo(t0 + 3.95);
+  EXPECT_TRUE(controller->isPeeking());
+  dispatcher.advanceTo(t0 + 4.0);
+  EXPECT_FALSE(controller->isPeeking());
+  EXPECT_TRUE(frosted());
+  dispatcher.advance(3);
+  EXPECT_FALSE(controller->isPeeking());
+  EXPECT_EQ(stateChanges, before + 2);
+}
+
+TEST_F(PrivacyControllerTest, PendingWorkAfterTheControllerIsGoneDoesNothing) {
+  prefs.blurDesktop.set(true);
+  startOn();
+  controller->peekTemporarily(1);
+  desktop.startScreenWatcherShare();
+  input.hotKey(KeyCode::b, PrivacyController::kHotKeyModifiers, true);
+  input.mouseUp({900, 500});
+  controller.reset();
+  dispatcher.advance(3);
+  EXPECT_EQ(input.globalMonitorCount(), 0u);
+  EXPECT_EQ(input.tapCount(), 0u);
+}
+
+// ---- The application switcher guard ----------------------------------------------------------------
+
+TEST_F(PrivacyControllerTest, CommandTabPreparesOverlaysOnceUnlessCancelled) {
+  startOn();
+  ASSERT_TRUE(frosted());
+  ASSERT_TRUE(controller->hasKeyEventTap());
+
+  input.flagsChanged(ModifierFlag::command);
+  input.keyDown(KeyCode::tab, ModifierFlag::command);
+  EXPECT_TRUE(controller->appSwitcherArmed());
+  input.keyDown(KeyCode::escape, ModifierFlag::command);
+  EXPECT_FALSE(controller->appSwitcherArmed());
+  input.flagsChanged(0);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(preflights(), 0u);
+
+  // Command alone, and Tab without Command, arm nothing.
+  input.flagsChanged(ModifierFlag::command);
+  input.flagsChanged(0);
+  input.keyDown(KeyCode::tab);
+  EXPECT_FALSE(controller->appSwitcherArmed());
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(preflights(), 0u);
+
+  input.commandTab(kSecretPID, 2);
+  EXPECT_EQ(preflights(), 1u);
+  EXPECT_FALSE(controller->appSwitcherArmed());
+  EXPECT_EQ(desktop.frontmostPID(), kSecretPID);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(preflights(), 1u);
+}
+
+TEST_F(PrivacyControllerTest, CommandTabIsIgnoredWhilePeeking) {
+  startOn();
+  hotKey(KeyCode::p, true);
+  input.commandTab(kSecretPID, 1);
+  EXPECT_FALSE(controller->appSwitcherArmed());
+  EXPECT_EQ(preflights(), 0u);
+}
+
+TEST_F(PrivacyControllerTest, TimerMonitorsAndTapExistExactlyWhilePrivacyModeIsOn) {
+  start(false);
+  auto expectInstalled = [&](size_t n) {
+    EXPECT_EQ(controller->isRefreshing(), n == 1);
+    EXPECT_EQ(input.globalMonitorCount(), n);
+    EXPECT_EQ(input.localMonitorCount(), n);
+    EXPECT_EQ(input.tapCount(), n);
+    EXPECT_EQ(input.enabledTapCount(), n);
+  };
+  expectInstalled(0);
+  desktop.resetCounters();
+  dispatcher.advance(1);
+  EXPECT_EQ(desktop.windowListReads(), 0u);
+
+  for (int round = 0; round < 2; ++round) {
+    controller->setPrivacy(true, true);
+    expectInstalled(1);
+    desktop.resetCounters();
+    dispatcher.advance(1);
+    EXPECT_GE(desktop.windowListReads(), 10u);  // refreshed ten times a second
+
+    controller->setPrivacy(false, true);
+    expectInstalled(0);
+    EXPECT_FALSE(controller->appSwitcherArmed());
+    desktop.resetCounters();
+    dispatcher.advance(1);
+    EXPECT_EQ(desktop.windowListReads(), 0u);
+  }
+}
+
+TEST_F(PrivacyControllerTest, GuardOffIsLoggedOnceUntilTheTapIsInstalled) {
+  MemoryLog& log = desktop.systemLog();
+  input.setListenAccessGranted(false);
+  startOn();
+  EXPECT_FALSE(controller->hasKeyEventTap());
+  EXPECT_EQ(countLines(log, PrivacyController::kGuardOffLine), 1u);
+
+  // Every retry fails quietly: a configuration pass, Privacy Mode off and on again.
+  prefs.blurIntensity.set(0.5);
+  dispatcher.runUntilIdle();
+  controller->setPrivacy(false, true);
+  controller->setPrivacy(true, true);
+  EXPECT_EQ(countLines(log, PrivacyController::kGuardOffLine), 1u);
+
+  // Permission granted; returning to the application turns the guard on.
+  input.setListenAccessGranted(true);
+  desktop.activateApp(desktop.selfPID());
+  dispatcher.runUntilIdle();
+  EXPECT_TRUE(controller->hasKeyEventTap());
+  EXPECT_EQ(countLines(log, "Session key event tap installed (active); Cmd+Tab guard on"), 1u);
+
+  // After a success, the next failure is logged again, with the preflight result when creation fails.
+  input.setTapCreationFails(true);
+  controller->setPrivacy(false, true);
+  controller->setPrivacy(true, true);
+  EXPECT_FALSE(controller->hasKeyEventTap());
+  EXPECT_EQ(countLines(log, PrivacyController::kGuardOffLine), 2u);
+  EXPECT_EQ(countLines(log, "Session key event tap creation failed (Input Monitoring preflight=true)"), 1u);
+}
+
+TEST_F(PrivacyControllerTest, TapSwitchedOffBySystemIsEnabledAgain) {
+  startOn();
+  input.disableTaps(true);
+  EXPECT_EQ(input.enabledTapCount(), 1u);
+  input.disableTaps(false);
+  EXPECT_EQ(input.enabledTapCount(), 1u);
+  input.commandTab(kSecretPID, 1);
+  EXPECT_EQ(preflights(), 1u);
+}
+
+// ---- Refresh --------------------------------------------------------------------------------------
+
+TEST_F(PrivacyControllerTest, RefreshReadsTheWindowListABoundedNumberOfTimes) {
+  startOn();
+  auto readsPerRefresh = [&] {
+    controller->refresh();  // first sight of new windows aside
+    desktop.resetCounters();
+    controller->refresh();
+    return desktop.windowListReads();
+  };
+  const uint64_t one = readsPerRefresh();
+  EXPECT_GE(one, 1u);
+  EXPECT_LE(one, 4u);
+  // Other applications' windows cost nothing more.
+  for (int i = 0; i < 12; ++i) addWindow(kOtherPID, {double(700 + 10 * i), double(100 + 10 * i), 300, 200});
+  EXPECT_EQ(readsPerRefresh(), one);
+  // Each protected window costs a fixed few reads (the overlay's stacking and holes).
+  for (int i = 0; i < 12; ++i) addWindow(kSecretPID, {double(20 * i), double(100 + 10 * i), 300, 200});
+  EXPECT_LE(readsPerRefresh(), one + 3 * 12);
+  EXPECT_EQ(controller->overlays().overlays().size(), 13u);
+}
+
+TEST_F(PrivacyControllerTest, PointerMovesDoNotRefreshButClicksDo) {
+  startOn();
+  dispatcher.runUntilIdle();
+  desktop.resetCounters();
+  for (int i = 0; i < 10; ++i) input.moveMouse({double(850 + i), 500});
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(desktop.windowListReads(), 0u);
+  input.mouseUp({900, 500});  // over the other application's window
+  dispatcher.runUntilIdle();
+  EXPECT_GE(desktop.windowListReads(), 1u);
+}
+
+// ---- Start, permission and queries ------------------------------------------------------------------
+
+TEST_F(PrivacyControllerTest, PendingDockRestoreRunsAtStart) {
+  defaults.set(applicationDomain, DockHider::kPendingRestore, true);
+  start(false);
+  const auto commands = desktop.commandsRun();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "/usr/bin/killall Dock"), 1);
+  EXPECT_FALSE(DockHider(defaults, desktop.processes()).isRestorePending());
+}
+
+TEST_F(PrivacyControllerTest, NoDockRestoreWithoutTheMark) {
+  start(false);
+  EXPECT_TRUE(desktop.commandsRun().empty());
+}
+
+TEST_F(PrivacyControllerTest, InputMonitoringRequestOpensSettingsOnlyWhenRefused) {
+  input.setListenAccessGranted(false);
+  PrivacyController::requestInputMonitoringPermission(input, desktop.workspace());
+  EXPECT_EQ(desktop.openedURLs(), (std::vector<std::string>{PrivacyController::kInputMonitoringURL}));
+  input.setGrantListenAccessOnRequest(true);
+  PrivacyController::requestInputMonitoringPermission(input, desktop.workspace());
+  EXPECT_EQ(desktop.openedURLs().size(), 1u);
+  EXPECT_EQ(input.listenAccessRequests(), 2);
+}
+
+TEST_F(PrivacyControllerTest, FrontmostProtectedAppIncludesHubFamily) {
+  start(false);
+  desktop.launchApp({601, "com.microsoft.teams2", "Teams", ActivationPolicy::regular, 0x4455AA, false});
+  desktop.launchApp({602, "com.microsoft.teams2.meeting", "Teams Meeting", ActivationPolicy::regular, 0x4455AA, false});
+  const AppRef teams{"com.microsoft.teams2", "Teams"};
+  EXPECT_FALSE(controller->isFrontmostProtectedApp(kSecret));
+  desktop.activateApp(kSecretPID);
+  EXPECT_TRUE(controller->isFrontmostProtectedApp(kSecret));
+  EXPECT_FALSE(controller->isFrontmostProtectedApp(teams));
+  desktop.activateApp(602);
+  EXPECT_TRUE(controller->isFrontmostProtectedApp(teams));
+  EXPECT_FALSE(controller->isFrontmostProtectedApp(kSecret));
+}
+
+}  // namespace
+}  // namespace corvane
