@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "base/geometry.h"
 
@@ -112,5 +113,14 @@ struct EdgeInsets {
 enum class FillRule { nonZero, evenOdd };
 
 enum class AnimationTiming { linear, easeIn, easeOut, easeInEaseOut, defaultTiming };
+
+// Stores `value` in `field` when it differs; true when it changed. Views and controls set a
+// property only when its value changes.
+template <typename T>
+bool assignIfChanged(T& field, T value) {
+  if (field == value) return false;
+  field = std::move(value);
+  return true;
+}
 
 }  // namespace corvane::ui

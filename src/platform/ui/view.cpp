@@ -36,35 +36,26 @@ bool ShapeMask::covers(Point p) const {
 
 // ---- Layer ------------------------------------------------------------------------------------
 
-namespace {
-template <typename T>
-bool assign(T& field, T value) {
-  if (field == value) return false;
-  field = std::move(value);
-  return true;
-}
-}  // namespace
-
 void Layer::setCornerRadius(double radius) {
-  if (assign(cornerRadius_, radius)) owner_.setNeedsDisplay();
+  if (assignIfChanged(cornerRadius_, radius)) owner_.setNeedsDisplay();
 }
 void Layer::setMasksToBounds(bool masks) {
-  if (assign(masksToBounds_, masks)) owner_.setNeedsDisplay();
+  if (assignIfChanged(masksToBounds_, masks)) owner_.setNeedsDisplay();
 }
 void Layer::setBackgroundColor(std::optional<Color> color) {
-  if (assign(backgroundColor_, color)) owner_.setNeedsDisplay();
+  if (assignIfChanged(backgroundColor_, color)) owner_.setNeedsDisplay();
 }
 void Layer::setBorderWidth(double width) {
-  if (assign(borderWidth_, width)) owner_.setNeedsDisplay();
+  if (assignIfChanged(borderWidth_, width)) owner_.setNeedsDisplay();
 }
 void Layer::setBorderColor(Color color) {
-  if (assign(borderColor_, color)) owner_.setNeedsDisplay();
+  if (assignIfChanged(borderColor_, color)) owner_.setNeedsDisplay();
 }
 void Layer::setOpaque(bool opaque) {
-  if (assign(opaque_, opaque)) owner_.setNeedsDisplay();
+  if (assignIfChanged(opaque_, opaque)) owner_.setNeedsDisplay();
 }
 void Layer::setMask(std::optional<ShapeMask> mask) {
-  if (assign(mask_, std::move(mask))) owner_.setNeedsDisplay();
+  if (assignIfChanged(mask_, std::move(mask))) owner_.setNeedsDisplay();
 }
 
 // ---- View -------------------------------------------------------------------------------------
@@ -86,13 +77,13 @@ void View::setFrameSize(Size size) { setFrame(Rect(frame_.origin, size)); }
 void View::setFrameOrigin(Point origin) { setFrame(Rect(origin, frame_.size)); }
 
 void View::setHidden(bool hidden) {
-  if (assign(hidden_, hidden)) setNeedsDisplay();
+  if (assignIfChanged(hidden_, hidden)) setNeedsDisplay();
 }
 
 void View::setAlphaValue(double alpha) {
   const bool animating = alphaAnimation_.has_value();
   alphaAnimation_.reset();
-  if (assign(alpha_, alpha) || animating) setNeedsDisplay();
+  if (assignIfChanged(alpha_, alpha) || animating) setNeedsDisplay();
 }
 
 void View::setWantsLayer(bool wants) {
