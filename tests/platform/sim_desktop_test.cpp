@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <nlohmann/json.hpp>
 
 #include "base/virtual_dispatcher.h"
+#include "platform/defaults_store.h"
+#include "settings/memory_defaults_store.h"
+#include "settings/plist_defaults_store.h"
 
 namespace corvane::sim {
 namespace {
@@ -463,6 +468,39 @@ TEST_F(SimDesktopTest, ProcessesReportTheSelfPidAndOnlyRecordCommands) {
   Platform platform = desktop.platform();
   EXPECT_EQ(&platform.windowServer, &desktop.windowServer());
   EXPECT_EQ(platform.clock.mediaTime(), dispatcher.mediaTime());
+}
+
+}  // namespace
+}  // namespace corvane::sim
+
+namespace corvane::sim {
+namespace {
+
+TEST(SimDesktopDefaults, TheRealStoreLivesInAPrivateTemporaryDirectoryOfItsOwn) {
+  VirtualDispatcher dispatcher;
+  std::string file;
+  {
+    SimDesktop desktop(dispatcher);
+    Platform platform = desktop.platform();
+    ASSERT_NE(platform.defaults, nullptr);
+    EXPECT_TRUE(platform.defaults->set(applicationDomain, "autoDetectEnabled", true));
+    auto* store = dynamic_cast<PlistDefaultsStore*>(platform.defaults);
+    ASSERT_NE(store, nullptr);
+    file = store->pathForDomain(applicationDomain);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    // A second desktop does not see the first one's settings.
+    SimDesktop other(dispatcher);
+    EXPECT_FALSE(other.platform().defaults->boolValue(applicationDomain, "autoDetectEnabled"));
+
+    // A test may hand in its own store, and go back.
+    MemoryDefaultsStore memory;
+    desktop.setDefaultsStore(&memory);
+    EXPECT_EQ(desktop.platform().defaults, &memory);
+    desktop.setDefaultsStore(nullptr);
+    EXPECT_EQ(desktop.platform().defaults, store);
+  }
+  // Removed with the desktop.
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file).parent_path()));
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ class Runner {
     std::error_code ec;
     std::filesystem::remove_all(outDir_ + "/config", ec);
     defaults_ = std::make_unique<PlistDefaultsStore>(outDir_ + "/config", "", desktop_.systemLog(), dispatcher_);
+    desktop_.setDefaultsStore(defaults_.get());
     prefs_ = std::make_unique<Preferences>(*defaults_, dispatcher_, desktop_.systemLog());
     applyPreferences(sc_.protectedApps, sc_.triggerApps, sc_.autoDetectEnabled, sc_.blurIntensity, sc_.requireCorvane);
     dispatcher_.runUntilIdle();

@@ -1,10 +1,14 @@
 #include "platform/sim/sim_desktop.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <sstream>
 #include <utility>
+
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +22,7 @@
 #include "platform/sim/sim_scene.h"
 #include "platform/sim/sim_ui.h"
 #include "platform/sim/sim_world.h"
+#include "settings/plist_defaults_store.h"
 
 namespace corvane::sim {
 
@@ -239,6 +244,12 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<SimAccessibility> accessibility;              // likewise
   std::unique_ptr<SimUI> ui;                                    // likewise
   std::unique_ptr<SimInput> input;                              // likewise
+  // The per-user defaults: the real property-list store, in a directory of this desktop's own
+  // under the temporary directory (made on the first write, removed with the desktop), unless a
+  // test hands in another store.
+  std::string defaultsDirectory;
+  std::unique_ptr<PlistDefaultsStore> ownDefaults;
+  DefaultsStore* defaults = nullptr;
 };
 
 // ---- Window server --------------------------------------------------------------------------
@@ -417,8 +428,25 @@ SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<I
   impl_->accessibility = std::make_unique<SimAccessibility>(*this, dispatcher);
   impl_->ui = std::make_unique<SimUI>(*this);
   impl_->input = std::make_unique<SimInput>(*this, dispatcher);
+  static std::atomic<uint64_t> serial{0};
+  std::error_code ec;
+  std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+  if (ec) tmp = "/tmp";
+  impl_->defaultsDirectory =
+      (tmp / ("corvane-sim-defaults-" + std::to_string(::getpid()) + "-" + std::to_string(serial++))).string();
+  impl_->ownDefaults =
+      std::make_unique<PlistDefaultsStore>(impl_->defaultsDirectory, "", impl_->systemLog, dispatcher);
+  impl_->defaults = impl_->ownDefaults.get();
 }
-SimDesktop::~SimDesktop() = default;
+
+SimDesktop::~SimDesktop() {
+  impl_->ownDefaults.reset();
+  std::error_code ec;
+  std::filesystem::remove_all(impl_->defaultsDirectory, ec);
+}
+
+void SimDesktop::setDefaultsStore(DefaultsStore* store) { impl_->defaults = store ? store : impl_->ownDefaults.get(); }
+DefaultsStore& SimDesktop::defaultsStore() { return *impl_->defaults; }
 
 bool SimDesktop::load(const nlohmann::json& description, std::string* error) {
   World world;
@@ -780,7 +808,7 @@ std::optional<WindowID> SimDesktop::addWindowFromDescription(const nlohmann::jso
 
 Platform SimDesktop::platform() {
   Platform platform{impl_->dispatcher, impl_->dispatcher.clock(), impl_->windowServer, impl_->workspace, impl_->screens,
-                    impl_->processes,  impl_->application, impl_->systemLog, nullptr};
+                    impl_->processes,  impl_->application, impl_->systemLog, impl_->defaults};
   platform.windowServerPrivate = impl_->privateWindowServer.get();
   platform.audio = impl_->audio.get();
   platform.accessibility = impl_->accessibility.get();

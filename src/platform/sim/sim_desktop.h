@@ -268,6 +268,11 @@ class SimDesktop {
   SimUI& ui();
   // Input: monitors, taps, the pointer and hot keys, with scriptable user actions (sim_input.h).
   SimInput& input();
+  // The per-user defaults store the platform bundle hands out: by default the real property-list
+  // store in a private temporary directory of this desktop's (removed with it); a test may put
+  // another store in its place (null goes back to the desktop's own). The store outlives its use.
+  void setDefaultsStore(DefaultsStore* store);
+  DefaultsStore& defaultsStore();
 
   // The user switched to another space (the workspace tells observers on a later turn).
   void changeActiveSpace();
