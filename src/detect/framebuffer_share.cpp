@@ -1,6 +1,6 @@
 #include "detect/framebuffer_share.h"
 
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace corvane {
 

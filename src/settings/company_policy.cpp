@@ -6,7 +6,7 @@
 
 #include "base/log.h"
 #include "settings/preferences.h"
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace corvane {
 namespace {

@@ -8,7 +8,7 @@
 #include "base/format.h"
 #include "base/log.h"
 #include "platform/defaults_store.h"
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace corvane {
 namespace {

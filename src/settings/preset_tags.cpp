@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/workspace.h"
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace corvane {
 

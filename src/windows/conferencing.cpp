@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "settings/text.h"
+#include "base/text.h"
 #include "windows/window_tracker.h"
 
 namespace corvane::Conferencing {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "settings/text.h"
+#include "base/text.h"
 #include "windows/accessibility_window.h"
 #include "windows/conferencing.h"
 #include "windows/window_tracker.h"

@@ -8,7 +8,7 @@
 
 #include "platform/processes.h"
 #include "platform/screens.h"
-#include "settings/text.h"
+#include "base/text.h"
 #include "windows/conferencing.h"
 #include "windows/meeting_window_classifier.h"
 

@@ -1,4 +1,4 @@
-// Text helpers for settings: trimming and lower-casing as the settings rules use them.
+// Text helpers: trimming and lower-casing, as the settings, the catalogue and the window queries use them.
 #pragma once
 
 #include <string>
