@@ -56,32 +56,8 @@ OverlayMirrors* OverlayManager::liveMirrors() const {
 
 // ---- The refresh ------------------------------------------------------------------------------
 
-std::vector<Rect> OverlayManager::holesInFront(const WindowInfo& info,
-                                               std::optional<std::vector<Rect>>& uncaptured) const {
-  std::vector<Rect> holes = tracker_.framesInFront(info, captureInvisibleForegroundApps());
-  if (holes.empty()) return holes;
-  if (!uncaptured) {
-    uncaptured.emplace();
-    if (auto list = tracker_.windowServer().copyWindowInfo(WindowTracker::kListOptions, 0)) {
-      const double height = tracker_.mainDisplayHeight();
-      for (const WindowListEntry& entry : *list) {
-        const auto sharing = asInteger(entry.sharingState);
-        const auto bounds = asBounds(entry.bounds);
-        if (sharing && *sharing == int64_t(WindowSharingState::none) && bounds) {
-          uncaptured->push_back(tracker_.screenFrame(*bounds, height));
-        }
-      }
-    }
-  }
-  std::erase_if(holes, [&](const Rect& hole) {
-    return std::find(uncaptured->begin(), uncaptured->end(), hole) != uncaptured->end();
-  });
-  return holes;
-}
-
 void OverlayManager::update(const std::vector<WindowInfo>& windows) {
   const double now = clock_.mediaTime();
-  std::optional<std::vector<Rect>> uncaptured;
   std::set<int64_t> seen;
   bool poke = false;
   OverlayFollower* follower = this->follower();
@@ -134,7 +110,7 @@ void OverlayManager::update(const std::vector<WindowInfo>& windows) {
       std::vector<Rect> holes;
       if (!steered) {
         o.place(info.frame);
-        if (!held) holes = holesInFront(info, uncaptured);
+        if (!held) holes = tracker_.framesInFront(info, captureInvisibleForegroundApps());
       }
       o.occlusions = std::move(holes);
       o.applyOcclusionMask();

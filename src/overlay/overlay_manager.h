@@ -154,10 +154,6 @@ class OverlayManager {
   OverlayMirrors* liveMirrors() const;
   Rect onScreenFrame(const Rect& frame) const;
 
-  // The frames of foreign windows in front of `info` that cut holes in its frost. A window that
-  // captures leave out (sharing type none) cuts none: the share would see the protected window
-  // through the hole. `uncaptured` caches those windows' frames for one pass (one list read).
-  std::vector<Rect> holesInFront(const WindowInfo& info, std::optional<std::vector<Rect>>& uncaptured) const;
 
   // Reveal helpers (overlay_reveal.cpp).
   std::set<std::string> identityKeys(const std::string& bundleID) const;

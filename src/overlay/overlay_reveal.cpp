@@ -143,7 +143,6 @@ void OverlayManager::fastPathAppDeactivated(pid_t pid) { fastPath(pid, false); }
 void OverlayManager::fastPath(pid_t pid, bool activated) {
   const std::optional<std::string> pidBundle = tracker_.bundleIdentifier(pid);
   OverlayMirrors* mirrors = liveMirrors();
-  std::optional<std::vector<Rect>> uncaptured;
   for (auto& [key, o] : overlays_) {
     if (revealedWindowNumbers_.contains(key)) continue;
     bool matches = !o->ownerPID || *o->ownerPID == pid;
@@ -155,7 +154,7 @@ void OverlayManager::fastPath(pid_t pid, bool activated) {
     const WindowInfo info = record(key, *o, pid);
     applyZOrder(*o, info, activated && tracker_.isFrontmostProtectedSurface(info));
     o->place(o->frame());
-    o->occlusions = holesInFront(info, uncaptured);
+    o->occlusions = tracker_.framesInFront(info, captureInvisibleForegroundApps());
     o->applyOcclusionMask();
     if (mirrors && mirrors->hasMirror(key)) mirrors->attach(key, *o);
   }
@@ -165,10 +164,9 @@ void OverlayManager::fastPath(pid_t pid, bool activated) {
 void OverlayManager::refreshFrostHoles() {
   if (!clearViewActive_) return;
   OverlayMirrors* mirrors = liveMirrors();
-  std::optional<std::vector<Rect>> uncaptured;
   for (auto& [key, o] : overlays_) {
     if (isRevealed(key, *o)) continue;
-    o->occlusions = holesInFront(record(key, *o), uncaptured);
+    o->occlusions = tracker_.framesInFront(record(key, *o), captureInvisibleForegroundApps());
     o->applyOcclusionMask();
     if (mirrors && mirrors->hasMirror(key)) mirrors->attach(key, *o);
   }

@@ -36,6 +36,7 @@ WindowListRecord WindowListRecord::read(const WindowListEntry& entry) {
   r.alpha = asDouble(entry.alpha);
   r.bounds = asBounds(entry.bounds);
   if (auto title = asString(entry.name); title && !title->empty()) r.title = std::move(title);
+  r.sharingState = asInteger(entry.sharingState);
   return r;
 }
 
@@ -318,7 +319,7 @@ std::vector<Rect> WindowTracker::framesInFront(const WindowInfo& target, const s
     if (isTarget(r, target)) return gathered;
     if (!WindowFilter::layerZero(r) || !r.ownerPID || isOurs(*r.ownerPID) || !r.number ||
         !WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::substantial(*r.bounds) ||
-        WindowFilter::barShaped(*r.bounds)) {
+        WindowFilter::barShaped(*r.bounds) || r.sharingState == int64_t(WindowSharingState::none)) {
       continue;
     }
     const auto& bundleID = bundleOf(*r.ownerPID);

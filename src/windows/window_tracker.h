@@ -43,6 +43,7 @@ struct WindowListRecord {
   std::optional<double> alpha;
   std::optional<Rect> bounds;  // window-server space
   std::optional<std::string> title;  // absent when missing, not a string, or empty
+  std::optional<int64_t> sharingState;
 
   static WindowListRecord read(const WindowListEntry& entry);
 };
@@ -121,7 +122,9 @@ class WindowTracker {
 
   // Frames of foreign windows in front of `target` that overlap it (each whole frame, not the
   // overlap). This program's own windows, the window manager's, the Dock's large surfaces and the
-  // target's family twins are left out. Bundle filters apply when `excludingBundleIDs` is non-empty
+  // target's family twins are left out, and so are windows that captures leave out (sharing type
+  // none): a hole for them would show the share the target through it. Bundle filters apply when
+  // `excludingBundleIDs` is non-empty
   // or `includingBundleIDs` is given.
   std::vector<Rect> framesInFront(const WindowInfo& target, const std::set<std::string>& excludingBundleIDs,
                                   const std::optional<std::set<std::string>>& includingBundleIDs = std::nullopt) const;

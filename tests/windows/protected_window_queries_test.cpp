@@ -105,6 +105,11 @@ TEST_F(QueriesTest, FramesInFrontSkipTwinsOwnWindowsAndWhatIsBehind) {
             (std::vector<Rect>{screen({300, 300, 150, 150}), screen({100, 100, 1000, 700})}));
   EXPECT_EQ(tracker.framesInFront(info, {}, std::set<std::string>{"com.apple.Safari"}),
             std::vector<Rect>{screen({600, 400, 500, 400})});
+  // A window that captures leave out cuts no hole: the share would see the target through it.
+  desktop.setSharingState(safari, WindowSharingState::none);
+  EXPECT_EQ(tracker.framesInFront(info, {}),
+            (std::vector<Rect>{screen({300, 300, 150, 150}), screen({100, 100, 1000, 700})}));
+  desktop.setSharingState(safari, WindowSharingState::readOnly);
   (void)sibling;
   (void)safari;
   (void)dockTile;
