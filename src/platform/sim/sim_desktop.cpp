@@ -118,6 +118,19 @@ struct State {
     return picture;
   }
 
+  // With the lock held. What the share view of the display records in `visibility`, for the map's
+  // area only and without drawing a pixel. Windows behind every watched window cannot cover one,
+  // so the walk starts at the back-most watched window.
+  void recordShareVisibility(const SimDisplay& display, VisibilityMap& visibility) const {
+    Compositor compositor(display.frame.origin, visibility);
+    bool reached = false;
+    for (auto it = world.windows.rbegin(); it != world.windows.rend(); ++it) {
+      if (!it->isVisible() || !isCapturable(it->window)) continue;
+      reached = reached || visibility.isWatched(it->window.number);
+      if (reached) paint(compositor, *it, it->window.alpha);
+    }
+  }
+
   const SimDisplay* findDisplay(DisplayID id) const {
     for (const auto& d : world.displays) {
       if (d.id == id) return &d;
@@ -723,6 +736,31 @@ PixelBuffer SimDesktop::renderLocalView() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (impl_->world.displays.empty()) return PixelBuffer();
   return impl_->render(impl_->world.displays.front(), false);
+}
+
+PixelBuffer SimDesktop::renderShareView(DisplayID display) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const SimDisplay* d = impl_->findDisplay(display);
+  return d ? impl_->render(*d, true) : PixelBuffer();
+}
+
+PixelBuffer SimDesktop::renderLocalView(DisplayID display) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const SimDisplay* d = impl_->findDisplay(display);
+  return d ? impl_->render(*d, false) : PixelBuffer();
+}
+
+bool SimDesktop::recordShareVisibility(DisplayID display, VisibilityMap& visibility) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const SimDisplay* d = impl_->findDisplay(display);
+  if (!d) return false;
+  const Size size = pictureSize(d->frame.size);
+  const PixelArea area = visibility.area();
+  if (size.width <= 0 || area.x0 < 0 || area.y0 < 0 || area.x1 > int(size.width) || area.y1 > int(size.height)) {
+    return false;
+  }
+  impl_->recordShareVisibility(*d, visibility);
+  return true;
 }
 
 uint64_t SimDesktop::windowListReads() const {

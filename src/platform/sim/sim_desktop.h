@@ -214,8 +214,17 @@ class SimDesktop {
   // The main display as the user sees it: every visible window.
   PixelBuffer renderLocalView() const;
   // The share view, recording in `visibility` (reset to the picture's size; its `watched` set is
-  // kept) which watched window's own content shows at each pixel. The leak probe's input.
+  // kept) which watched window's own content shows at each pixel.
   PixelBuffer renderShareView(VisibilityMap& visibility) const;
+  // The same two pictures of any display (the main display's are the ones above); empty for an
+  // unknown display or one too large to draw.
+  PixelBuffer renderShareView(DisplayID display) const;
+  PixelBuffer renderLocalView(DisplayID display) const;
+  // Records in `visibility` what the share view of `display` would record for the map's area (set
+  // by its reset; picture pixels of that display, which must lie inside the picture), without
+  // drawing: the leak probe's input. False, with nothing recorded, for an unknown display, one too
+  // large to draw, or an area outside its picture.
+  bool recordShareVisibility(DisplayID display, VisibilityMap& visibility) const;
   // Replaces the committed content of a window (see SimWindow::scene).
   bool setScene(WindowID number, std::shared_ptr<const WindowScene> scene);
 

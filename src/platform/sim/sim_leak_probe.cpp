@@ -1,8 +1,35 @@
 #include "platform/sim/sim_leak_probe.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
 #include "platform/sim/sim_desktop.h"
 
 namespace corvane::sim {
+
+namespace {
+
+// Map entries per band of rows: 2 MiB of map, which stays in cache.
+constexpr int64_t kBandEntries = int64_t(1) << 18;
+
+// The pixels of a display's picture (`picture` pixels in size) that a rectangle of window-server
+// space may touch (drawing rounds edges to whole pixels, so the area is rounded outwards).
+PixelArea areaOf(const Rect& bounds, const SimDisplay& display, Size picture) {
+  auto clamped = [](double v, double hi) { return int(std::clamp(v, 0.0, hi)); };
+  const double x = bounds.minX() - display.frame.minX();
+  const double y = bounds.minY() - display.frame.minY();
+  return {clamped(std::floor(x), picture.width), clamped(std::floor(y), picture.height),
+          clamped(std::ceil(x + bounds.width()), picture.width), clamped(std::ceil(y + bounds.height()), picture.height)};
+}
+
+// Whether the share can show any of the window.
+bool mayShow(const SimWindow& w) {
+  return w.onScreen && !w.minimised && !w.captureExcluded && w.sharingState != WindowSharingState::none &&
+         w.alpha > 0 && !w.bounds.isNull();
+}
+
+}  // namespace
 
 uint64_t LeakReport::total() const {
   uint64_t sum = 0;
@@ -12,8 +39,9 @@ uint64_t LeakReport::total() const {
 
 PixelBuffer LeakReport::highlighted() const {
   PixelBuffer picture = shareView;
-  for (int y = 0; y < picture.height && y < visibility.height; ++y) {
-    for (int x = 0; x < picture.width && x < visibility.width; ++x) {
+  const PixelArea area = visibility.area();
+  for (int y = std::max(area.y0, 0); y < std::min(area.y1, picture.height); ++y) {
+    for (int x = std::max(area.x0, 0); x < std::min(area.x1, picture.width); ++x) {
       if (visibility.visibleAt(x, y) == 0) continue;
       uint8_t* p = picture.pixel(x, y);
       p[0] = 0;
@@ -25,18 +53,65 @@ PixelBuffer LeakReport::highlighted() const {
   return picture;
 }
 
-LeakReport probeLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSeen) {
-  LeakReport report;
-  report.visibility.watched = mustNotBeSeen;
-  report.shareView = desktop.renderShareView(report.visibility);
+void countLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSeen, LeakReport& report) {
+  report.leakedPixels.clear();
+  report.unprobedDisplays.clear();
   for (WindowID window : mustNotBeSeen) report.leakedPixels[window] = 0;
-  const VisibilityMap& map = report.visibility;
-  for (int y = 0; y < map.height; ++y) {
-    if (!map.rowHasOwner[size_t(y)]) continue;
-    for (int x = 0; x < map.width; ++x) {
-      if (WindowID window = map.visibleAt(x, y)) ++report.leakedPixels[window];
+  std::vector<Rect> shown;
+  for (WindowID window : mustNotBeSeen) {
+    if (auto w = desktop.window(window); w && mayShow(*w)) shown.push_back(w->bounds.standardized());
+  }
+  if (shown.empty()) return;
+
+  VisibilityMap& map = report.band;
+  if (map.watched != mustNotBeSeen) map.watched = mustNotBeSeen;
+  for (const SimDisplay& display : desktop.displays()) {
+    const Size picture = pictureSize(display.frame.size);
+    PixelArea area{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+    bool onDisplay = false;
+    for (const Rect& bounds : shown) {
+      if (!bounds.intersects(display.frame)) continue;
+      onDisplay = true;
+      const PixelArea a = areaOf(bounds, display, picture);
+      area = {std::min(area.x0, a.x0), std::min(area.y0, a.y0), std::max(area.x1, a.x1), std::max(area.y1, a.y1)};
+    }
+    if (!onDisplay) continue;
+    if (!(picture.width > 0)) {
+      report.unprobedDisplays.push_back(display.id);
+      continue;
+    }
+    if (area.isEmpty()) continue;
+    const int rowsPerBand = int(std::max<int64_t>(1, kBandEntries / area.width()));
+    for (int top = area.y0; top < area.y1; top += rowsPerBand) {
+      map.reset(PixelArea{area.x0, top, area.x1, std::min(area.y1, top + rowsPerBand)});
+      if (!desktop.recordShareVisibility(display.id, map)) {
+        report.unprobedDisplays.push_back(display.id);
+        break;
+      }
+      WindowID last = 0;
+      uint64_t* count = nullptr;
+      for (int r = 0; r < map.height; ++r) {
+        if (!map.rowHasOwner[size_t(r)]) continue;
+        const size_t begin = size_t(r) * size_t(map.width);
+        for (size_t i = begin; i < begin + size_t(map.width); ++i) {
+          const WindowID owner = map.owner[i];
+          if (owner == 0 || map.share[i] < VisibilityMap::visibleShare) continue;
+          if (owner != last) {
+            last = owner;
+            count = &report.leakedPixels[owner];
+          }
+          ++*count;
+        }
+      }
     }
   }
+}
+
+LeakReport probeLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSeen) {
+  LeakReport report;
+  countLeaks(desktop, mustNotBeSeen, report);
+  report.visibility.watched = mustNotBeSeen;
+  report.shareView = desktop.renderShareView(report.visibility);
   return report;
 }
 

@@ -73,30 +73,40 @@ int64_t pixel(double v) { return int64_t(std::clamp(std::round(v), -1e12, 1e12))
 
 Color8 colorFromRGB(uint32_t rgb) { return {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)}; }
 
-void VisibilityMap::reset(int w, int h) {
-  width = std::max(w, 0);
-  height = std::max(h, 0);
-  owner.assign(size_t(width) * size_t(height), 0);
-  share.assign(size_t(width) * size_t(height), 0.0f);
+void VisibilityMap::reset(const PixelArea& area) {
+  x0 = area.x0;
+  y0 = area.y0;
+  width = area.width();
+  height = area.height();
+  // Rows are cleared when a watched window first reaches them; resizing keeps the capacity.
+  owner.resize(size_t(width) * size_t(height));
+  share.resize(owner.size());
   rowHasOwner.assign(size_t(height), 0);
 }
 
+Size pictureSize(Size size) {
+  const double w = std::round(size.width);
+  const double h = std::round(size.height);
+  if (!(w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide)) return Size{0, 0};
+  return Size{w, h};
+}
+
 PixelBuffer makePicture(Size size) {
-  double w = std::round(size.width);
-  double h = std::round(size.height);
-  if (!(w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide)) return PixelBuffer();
-  return PixelBuffer(int(w), int(h));
+  const Size pixels = pictureSize(size);
+  if (!(pixels.width > 0)) return PixelBuffer();
+  return PixelBuffer(int(pixels.width), int(pixels.height));
 }
 
 void Compositor::fillBackground() {
+  if (!target_) return;
   const Color top{0x3B, 0x4F, 0x6B};
   const Color bottom{0x1B, 0x24, 0x33};
-  const int h = target_.height;
+  const int h = target_->height;
   for (int y = 0; y < h; ++y) {
     auto at = [&](uint8_t a, uint8_t b) { return uint8_t(a + (int(b) - int(a)) * y / std::max(h - 1, 1)); };
     const Color c{at(top.r, bottom.r), at(top.g, bottom.g), at(top.b, bottom.b)};
-    uint8_t* p = target_.pixel(0, y);
-    for (int x = 0; x < target_.width; ++x, p += 4) blend(p, c, 255);
+    uint8_t* p = target_->pixel(0, y);
+    for (int x = 0; x < target_->width; ++x, p += 4) blend(p, c, 255);
   }
 }
 
@@ -110,10 +120,10 @@ void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, d
   const int64_t top = pixel(b.origin.y - origin_.y);
   const int64_t width = pixel(b.size.width);
   const int64_t height = pixel(b.size.height);
-  const int64_t x0 = std::max<int64_t>(left, 0);
-  const int64_t y0 = std::max<int64_t>(top, 0);
-  const int64_t x1 = std::min<int64_t>(left + width, target_.width);
-  const int64_t y1 = std::min<int64_t>(top + height, target_.height);
+  const int64_t x0 = std::max<int64_t>(left, area_.x0);
+  const int64_t y0 = std::max<int64_t>(top, area_.y0);
+  const int64_t x1 = std::min<int64_t>(left + width, area_.x1);
+  const int64_t y1 = std::min<int64_t>(top + height, area_.y1);
   if (x0 >= x1 || y0 >= y1) return;
 
   const Color fill = colorFromRGB(rgb);
@@ -121,7 +131,8 @@ void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, d
   const int h = int(std::min<int64_t>(height, INT32_MAX));
   const ContentStyle style{w, h, std::min(kBandMax, h / 4), number, fill, darker(fill), lighter(fill)};
   // Each row's pixels [first, second): the rectangle, less its rounded corners.
-  std::vector<std::pair<int64_t, int64_t>> rows(size_t(y1 - y0), {x0, x1});
+  thread_local std::vector<std::pair<int64_t, int64_t>> rows;
+  rows.assign(size_t(y1 - y0), {x0, x1});
   if (cornerRadius > 0) {
     for (int64_t y = y0; y < y1; ++y) {
       const double inset = roundedRowInset(double(top), double(top + height), double(width), cornerRadius, int(y));
@@ -129,11 +140,11 @@ void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, d
                               std::min<int64_t>(x1, firstPixelAtOrAfter(double(left + width) - inset))};
     }
   }
-  for (int64_t y = y0; y < y1; ++y) {
+  for (int64_t y = y0; target_ && y < y1; ++y) {
     const ContentRow row = contentRow(style, int(y - top));
     const auto [xs, xe] = rows[size_t(y - y0)];
     if (xs >= xe) continue;
-    uint8_t* p = target_.pixel(int(xs), int(y));
+    uint8_t* p = target_->pixel(int(xs), int(y));
     for (int64_t x = xs; x < xe; ++x, p += 4) {
       const int64_t wx = x - left;
       blend(p, wx >= row.stripeBegin && wx < row.stripeEnd ? row.stripe : row.fill, a);
@@ -141,7 +152,7 @@ void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, d
   }
 
   // The label: the window's title or its application's name, in the band.
-  if (!label.empty() && style.band >= 9) {
+  if (target_ && !label.empty() && style.band >= 9) {
     const double pointSize = style.band >= 20 ? 18 : style.band - 2;
     const Color ink = labelColor(style.label);
     const double textTop = double(top) + (style.band - pointSize * 1.2) / 2;
@@ -149,7 +160,7 @@ void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, d
     forEachTextPixel(label, double(left + kMargin), textTop, pointSize, true, int(x0), int(y0), int(x1), bandEnd,
                      [&](int x, int y) {
                        const auto [xs, xe] = rows[size_t(y - y0)];
-                       if (x >= xs && x < xe) blend(target_.pixel(x, y), ink, a);
+                       if (x >= xs && x < xe) blend(target_->pixel(x, y), ink, a);
                      });
   }
 

@@ -21,48 +21,76 @@ namespace corvane::sim {
 // The largest picture side the simulated desktop draws; larger requests are refused.
 constexpr double kMaxPictureSide = 32768;
 
+// The size in whole pixels of a picture of `size` points; zero when it is not positive or too large.
+Size pictureSize(Size size);
 // A picture of `size` points rounded to whole pixels; empty when it is not positive or too large.
 PixelBuffer makePicture(Size size);
 
-// Which of a set of watched windows shows its own content at each pixel of a picture, worked out
-// while the picture is drawn (not by comparing images).
+// A rectangle of picture pixels: columns [x0, x1), rows [y0, y1).
+struct PixelArea {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  int width() const { return x1 > x0 ? x1 - x0 : 0; }
+  int height() const { return y1 > y0 ? y1 - y0 : 0; }
+  bool isEmpty() const { return x0 >= x1 || y0 >= y1; }
+  static PixelArea of(const PixelBuffer& picture) { return {0, 0, picture.width, picture.height}; }
+};
+
+// Which of a set of watched windows shows its own content at each pixel of an area of a picture,
+// worked out while the picture is drawn (not by comparing images).
 //
 // Every layer drawn over a pixel with opacity a leaves (1 - a) of what was there before. A watched
 // window's content counts as showing at a pixel while at least `visibleShare` of the pixel's colour
 // comes from it; a frost drawn over it counts as covering it, even though the frost's blur is made
 // from it. Where two watched windows overlap, the later (front) one is recorded.
+//
+// Rows that no watched window has reached are not cleared when the map is reset (they are never
+// read), so a map reused from picture to picture costs only the rows that watched windows occupy.
 struct VisibilityMap {
   static constexpr float visibleShare = 0.2f;
 
   std::set<WindowID> watched;
+  int x0 = 0;  // the picture pixel of the map's top-left entry
+  int y0 = 0;
   int width = 0;
   int height = 0;
   std::vector<WindowID> owner;  // per pixel, row by row; 0: no watched window
   std::vector<float> share;     // per pixel: the part of the colour that comes from `owner`
-  std::vector<uint8_t> rowHasOwner;  // per row: some pixel of it has an owner
+  std::vector<uint8_t> rowHasOwner;  // per row: some pixel of it has an owner (the row is valid)
 
-  void reset(int w, int h);
+  // A map of the whole of a w x h picture.
+  void reset(int w, int h) { reset(PixelArea{0, 0, w, h}); }
+  // A map of `area` of a picture.
+  void reset(const PixelArea& area);
+  PixelArea area() const { return {x0, y0, x0 + width, y0 + height}; }
   bool isWatched(WindowID number) const { return watched.count(number) != 0; }
   // A layer of window `number` (`isWatched(number)` passed in, so that it is looked up once per
-  // window) drawn over pixels [x0, x1) of row y with opacity `opacity` (0...1).
-  void cover(int y, int x0, int x1, WindowID number, bool isWatchedWindow, float opacity) {
-    const size_t row = size_t(y) * size_t(width);
-    const size_t begin = row + size_t(x0), end = row + size_t(x1);
+  // window) drawn over pixels [xa, xb) of picture row y, all inside the map, with opacity
+  // `opacity` (0...1).
+  void cover(int y, int xa, int xb, WindowID number, bool isWatchedWindow, float opacity) {
+    const size_t r = size_t(y - y0);
+    const size_t row = r * size_t(width);
+    const size_t begin = row + size_t(xa - x0), end = row + size_t(xb - x0);
     if (isWatchedWindow) {
-      rowHasOwner[size_t(y)] = 1;
+      if (!rowHasOwner[r]) {
+        std::fill(owner.begin() + ptrdiff_t(row), owner.begin() + ptrdiff_t(row + size_t(width)), WindowID(0));
+        std::fill(share.begin() + ptrdiff_t(row), share.begin() + ptrdiff_t(row + size_t(width)), 0.0f);
+        rowHasOwner[r] = 1;
+      }
       for (size_t i = begin; i < end; ++i) {
         share[i] = owner[i] == number ? share[i] + opacity * (1 - share[i]) : opacity;
         owner[i] = number;
       }
       return;
     }
-    if (!rowHasOwner[size_t(y)]) return;  // nothing watched to cover in this row
+    if (!rowHasOwner[r]) return;  // nothing watched to cover in this row
     const float keep = 1 - opacity;
     for (size_t i = begin; i < end; ++i) share[i] *= keep;  // a share without an owner is never read
   }
-  // The watched window whose content shows at (x, y), or 0.
+  // The watched window whose content shows at picture pixel (x, y), which must lie in the map, or 0.
   WindowID visibleAt(int x, int y) const {
-    const size_t i = size_t(y) * size_t(width) + size_t(x);
+    const size_t r = size_t(y - y0);
+    if (!rowHasOwner[r]) return 0;
+    const size_t i = r * size_t(width) + size_t(x - x0);
     return owner[i] != 0 && share[i] >= visibleShare ? owner[i] : 0;
   }
 };
@@ -119,9 +147,14 @@ void forEachTextPixel(std::string_view text, double left, double top, double poi
 class Compositor {
  public:
   // Draws into `target`, whose top-left pixel shows the point `origin` of window-server space.
-  // With a visibility map (sized like the target), every drawn pixel is recorded in it.
+  // With a visibility map (covering the whole target), every drawn pixel is recorded in it.
   Compositor(PixelBuffer& target, Point origin, VisibilityMap* visibility = nullptr)
-      : target_(target), origin_(origin), visibility_(visibility) {}
+      : target_(&target), area_(PixelArea::of(target)), origin_(origin), visibility_(visibility) {}
+  // Draws no pixel: only records, for `visibility`'s area of a picture whose top-left pixel shows
+  // `origin`, what drawing that picture would record. This is all the leak probe needs, at a small
+  // part of the cost of drawing.
+  Compositor(Point origin, VisibilityMap& visibility)
+      : target_(nullptr), area_(visibility.area()), origin_(origin), visibility_(&visibility) {}
 
   // The desktop background: a vertical gradient over the whole target.
   void fillBackground();
@@ -132,12 +165,16 @@ class Compositor {
   void drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, std::string_view label = {},
                   double cornerRadius = 0);
 
-  PixelBuffer& target() { return target_; }
+  // The picture drawn into; null when only visibility is recorded.
+  PixelBuffer* target() { return target_; }
+  // The pixels that drawing touches.
+  const PixelArea& area() const { return area_; }
   Point origin() const { return origin_; }
   VisibilityMap* visibility() { return visibility_; }
 
  private:
-  PixelBuffer& target_;
+  PixelBuffer* target_;
+  PixelArea area_;
   Point origin_;
   VisibilityMap* visibility_;
 };

@@ -122,8 +122,8 @@ void subtract(const Spans& a, const Spans& b, Spans& out) {
   }
 }
 
-// The pixels of row y inside `shape` and every clip, limited to [0, width).
-void rowSpans(const Clip& shape, const std::vector<Clip>& clips, int y, int width, Spans& out) {
+// The pixels of row y inside `shape` and every clip, limited to [x0, x1).
+void rowSpans(const Clip& shape, const std::vector<Clip>& clips, int y, int x0, int x1, Spans& out) {
   thread_local Spans a, b;
   shape.spans(y, out);
   for (const Clip& clip : clips) {
@@ -134,8 +134,8 @@ void rowSpans(const Clip& shape, const std::vector<Clip>& clips, int y, int widt
   }
   size_t kept = 0;
   for (auto [lo, hi] : out) {
-    lo = std::max(lo, 0);
-    hi = std::min(hi, width);
+    lo = std::max(lo, x0);
+    hi = std::min(hi, x1);
     if (lo < hi) out[kept++] = {lo, hi};
   }
   out.resize(kept);
@@ -323,6 +323,7 @@ class SceneDrawer {
  public:
   SceneDrawer(Compositor& compositor, WindowID number, const Rect& bounds, double now)
       : picture_(compositor.target()),
+        area_(compositor.area()),
         visibility_(compositor.visibility()),
         number_(number),
         watched_(visibility_ && visibility_->isWatched(number)),
@@ -417,14 +418,16 @@ class SceneDrawer {
   void fill(const Clip& shape, const std::vector<Clip>& clips, Color8 color, double opacity) {
     const unsigned a = coverage(opacity);
     if (a == 0) return;
-    const int y0 = std::max(0, firstPixel(shape.rect.y0));
-    const int y1 = std::min(picture_.height, firstPixel(shape.rect.y1));
-    Spans spans;
+    const int y0 = std::max(area_.y0, firstPixel(shape.rect.y0));
+    const int y1 = std::min(area_.y1, firstPixel(shape.rect.y1));
+    thread_local Spans spans;
     for (int y = y0; y < y1; ++y) {
-      rowSpans(shape, clips, y, picture_.width, spans);
+      rowSpans(shape, clips, y, area_.x0, area_.x1, spans);
       for (auto [lo, hi] : spans) {
-        uint8_t* p = picture_.pixel(lo, y);
-        for (int x = lo; x < hi; ++x, p += 4) blendPixel(p, color, a);
+        if (picture_) {
+          uint8_t* p = picture_->pixel(lo, y);
+          for (int x = lo; x < hi; ++x, p += 4) blendPixel(p, color, a);
+        }
         cover(y, lo, hi, a / 255.0);
       }
     }
@@ -433,15 +436,15 @@ class SceneDrawer {
   void ring(const Clip& outer, const Clip& inner, const std::vector<Clip>& clips, Color8 color, double opacity) {
     const unsigned a = coverage(opacity);
     if (a == 0) return;
-    const int y0 = std::max(0, firstPixel(outer.rect.y0));
-    const int y1 = std::min(picture_.height, firstPixel(outer.rect.y1));
+    const int y0 = std::max(area_.y0, firstPixel(outer.rect.y0));
+    const int y1 = std::min(area_.y1, firstPixel(outer.rect.y1));
     Spans outside, within, band;
     for (int y = y0; y < y1; ++y) {
-      rowSpans(outer, clips, y, picture_.width, outside);
+      rowSpans(outer, clips, y, area_.x0, area_.x1, outside);
       inner.spans(y, within);
       subtract(outside, within, band);
       for (auto [lo, hi] : band) {
-        for (int x = lo; x < hi; ++x) blendPixel(picture_.pixel(x, y), color, a);
+        for (int x = lo; picture_ && x < hi; ++x) blendPixel(picture_->pixel(x, y), color, a);
         cover(y, lo, hi, a / 255.0);
       }
     }
@@ -454,23 +457,30 @@ class SceneDrawer {
     }
     const uint32_t a = uint32_t(std::lround(std::clamp(opacity, 0.0, 1.0) * 256));
     if (a == 0) return;
-    const int x0 = std::max(0, firstPixel(shape.rect.x0));
-    const int x1 = std::min(picture_.width, firstPixel(shape.rect.x1));
-    const int y0 = std::max(0, firstPixel(shape.rect.y0));
-    const int y1 = std::min(picture_.height, firstPixel(shape.rect.y1));
+    const int x0 = std::max(area_.x0, firstPixel(shape.rect.x0));
+    const int x1 = std::min(area_.x1, firstPixel(shape.rect.x1));
+    const int y0 = std::max(area_.y0, firstPixel(shape.rect.y0));
+    const int y1 = std::min(area_.y1, firstPixel(shape.rect.y1));
     if (x0 >= x1 || y0 >= y1) return;
-    BackdropBlur blur(picture_, x0, y0, x1, y1, blurRadius(node.material));
-    blur.widen(x0, x1);
-    const BackdropBlur::Axis rows = blur.rows(y0, y1);
-    Spans spans;
+    // Without a picture there is nothing to blur; what the frost covers does not depend on it.
+    std::optional<BackdropBlur> blur;
+    BackdropBlur::Axis rows;
+    if (picture_) {
+      blur.emplace(*picture_, x0, y0, x1, y1, blurRadius(node.material));
+      blur->widen(x0, x1);
+      rows = blur->rows(y0, y1);
+    }
+    thread_local Spans spans;
     for (int y = y0; y < y1; ++y) {
-      rowSpans(shape, clips, y, picture_.width, spans);
+      rowSpans(shape, clips, y, area_.x0, area_.x1, spans);
       for (auto [lo, hi] : spans) {
         lo = std::max(lo, x0);
         hi = std::min(hi, x1);
         if (lo >= hi) continue;
-        blur.blend(picture_.pixel(lo, y), size_t(lo - x0), size_t(hi - x0), rows.index[size_t(y - y0)],
-                   rows.weight[size_t(y - y0)], a);
+        if (blur) {
+          blur->blend(picture_->pixel(lo, y), size_t(lo - x0), size_t(hi - x0), rows.index[size_t(y - y0)],
+                      rows.weight[size_t(y - y0)], a);
+        }
         cover(y, lo, hi, a / 256.0);
       }
     }
@@ -498,31 +508,31 @@ class SceneDrawer {
     const double textLeft = imageFirst ? start + side + gap : start;
 
     // Rows of the button's own area (its shape within the clips), for clipping the glyphs.
-    const int y0 = std::max(0, firstPixel(box.y0));
-    const int y1 = std::min(picture_.height, firstPixel(box.y1));
+    const int y0 = std::max(area_.y0, firstPixel(box.y0));
+    const int y1 = std::min(area_.y1, firstPixel(box.y1));
     if (y0 >= y1) return;
     std::vector<Spans> area(size_t(y1 - y0));
-    for (int y = y0; y < y1; ++y) rowSpans(shape, clips, y, picture_.width, area[size_t(y - y0)]);
+    for (int y = y0; y < y1; ++y) rowSpans(shape, clips, y, area_.x0, area_.x1, area[size_t(y - y0)]);
     auto paint = [&](int x, int y) {
       if (y < y0 || y >= y1) return;
       for (auto [lo, hi] : area[size_t(y - y0)]) {
         if (x >= lo && x < hi) {
-          blendPixel(picture_.pixel(x, y), color, a);
+          if (picture_) blendPixel(picture_->pixel(x, y), color, a);
           cover(y, x, x + 1, a / 255.0);
           return;
         }
       }
     };
     if (hasTitle) {
-      forEachTextPixel(node.title, textLeft, middle - text.height / 2, size, bold, 0, 0, picture_.width,
-                       picture_.height, paint);
+      forEachTextPixel(node.title, textLeft, middle - text.height / 2, size, bold, area_.x0, area_.y0, area_.x1,
+                       area_.y1, paint);
     }
     if (hasImage && side > 0) {
       const double top = middle - side / 2;
-      const int ix0 = std::max(0, int(std::floor(imageLeft)));
-      const int ix1 = std::min(picture_.width, int(std::ceil(imageLeft + side)));
-      const int iy0 = std::max(0, int(std::floor(top)));
-      const int iy1 = std::min(picture_.height, int(std::ceil(top + side)));
+      const int ix0 = std::max(area_.x0, int(std::floor(imageLeft)));
+      const int ix1 = std::min(area_.x1, int(std::ceil(imageLeft + side)));
+      const int iy0 = std::max(area_.y0, int(std::floor(top)));
+      const int iy1 = std::min(area_.y1, int(std::ceil(top + side)));
       for (int y = iy0; y < iy1; ++y) {
         for (int x = ix0; x < ix1; ++x) {
           const double nx = (x + 0.5 - imageLeft) / side * 2 - 1;
@@ -533,7 +543,8 @@ class SceneDrawer {
     }
   }
 
-  PixelBuffer& picture_;
+  PixelBuffer* picture_;  // null: only visibility is recorded
+  PixelArea area_;
   VisibilityMap* visibility_;
   WindowID number_;
   bool watched_;
