@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
   if (outDir.empty()) outDir = "out/" + scenario->name;
   RunResult result = runScenario(*scenario, outDir);
   if (!result.ok) {
+    std::cout << result.summary;
     std::cerr << "corvane-sim: " << result.error << "\n";
     return 1;
   }

@@ -1,6 +1,7 @@
 #include "scenario_runner.h"
 
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -41,15 +42,27 @@ Point pointOf(const json& v) { return Point{v[0].get<double>(), v[1].get<double>
 
 std::string identity(const std::string& bundleID) { return Conferencing::hubFamilyRoot(bundleID).value_or(bundleID); }
 
+// CPU time this process has used, in seconds.
+double cpuSeconds() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0;
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+}  // namespace
+
+// One run of a scenario.
 class Runner {
  public:
   Runner(const Scenario& scenario, std::string outDir) : sc_(scenario), outDir_(std::move(outDir)) {}
 
-  RunResult run() {
-    RunResult result;
-    std::string error;
-    if (!makeDirectories(outDir_, &error)) return failed(error);
-    if (!desktop_.load(sc_.desktop, &error)) return failed(sc_.path + ": desktop: " + error);
+  // Loads the desktop and starts the application.
+  bool start(std::string& error) {
+    if (!makeDirectories(outDir_, &error)) return false;
+    if (!desktop_.load(sc_.desktop, &error)) {
+      error = sc_.path + ": desktop: " + error;
+      return false;
+    }
     desktop_.input().setListenAccessGranted(sc_.listenAccess);
     t0_ = dispatcher_.mediaTime();
 
@@ -68,29 +81,53 @@ class Runner {
     controller_->start();
     // Without automatic detection, Privacy Mode is simply on.
     if (!prefs_->autoDetectEnabled()) controller_->setPrivacy(true, false);
+    return true;
+  }
 
+  // Plays the timeline's events and takes the samples up to time `until` (seconds after the start).
+  bool playUntil(double until, std::string& error) {
     const double dt = 1.0 / kSampleRate;
-    size_t next = 0;
-    for (int64_t k = 0;; ++k) {
-      const double t = double(k) * dt;
-      if (t > sc_.duration + 1e-9) break;
-      while (next < sc_.events.size() && sc_.events[next].at <= t + 1e-9) {
-        const ScenarioEvent& event = sc_.events[next++];
+    for (;; ++nextSample_) {
+      const double t = double(nextSample_) * dt;
+      if (t > until + 1e-9) break;
+      while (nextEvent_ < sc_.events.size() && sc_.events[nextEvent_].at <= t + 1e-9) {
+        const ScenarioEvent& event = sc_.events[nextEvent_++];
         dispatcher_.advanceTo(t0_ + event.at);
         lastEvent_ = event.describe();
-        if (!apply(event, error)) return failed(sc_.path + ": " + event.describe() + ": " + error);
+        if (!apply(event, error)) {
+          error = sc_.path + ": " + event.describe() + ": " + error;
+          return false;
+        }
       }
       dispatcher_.advanceTo(t0_ + t);
       sample(t, dt);
     }
+    return true;
+  }
+
+  sim::SimDesktop& desktop() { return desktop_; }
+  // Windows whose content the share must not show right now.
+  std::set<WindowID> hiddenWindows() { return mustNotBeSeen(); }
+
+  RunResult run() {
+    RunResult result;
+    std::string error;
+    const double cpuStart = cpuSeconds();
+    if (!start(error) || !playUntil(sc_.duration, error)) return failed(error);
     controller_->overlays().shutdown();
+    // The run's own speed, before the report is written (the pictures are in it).
+    const double cpu = std::max(cpuSeconds() - cpuStart, 1e-6);
+    speed_ = sc_.duration / cpu;
 
     json report;
     report["scenario"] = sc_.name;
     report["duration"] = sc_.duration;
     report["samplesPerSecond"] = kSampleRate;
     report["frames"] = frames_;
-    report["leaks"] = {{"steadyFrames", steadyFrames_}, {"appearFrames", appearFrames_}, {"motionFrames", motionFrames_}};
+    report["leaks"] = {{"steadyFrames", steadyFrames_},
+                       {"appearFrames", appearFrames_},
+                       {"motionFrames", motionFrames_},
+                       {"unprobedFrames", unprobedFrames_}};
     json perWindow = json::object();
     for (const auto& [number, ms] : leakedPixelMs_) perWindow[std::to_string(number)] = ms;
     report["leakedPixelMs"] = perWindow;
@@ -100,12 +137,20 @@ class Runner {
     report["frostedMeetingFrames"] = frostedMeetingFrames_;
     report["pictures"] = pictures_;
     report["log"] = desktop_.systemLog().lines();
+    report["speed"] = {{"cpuSeconds", std::round(cpu * 1000) / 1000},
+                       {"simulatedSecondsPerCpuSecond", std::round(speed_ * 100) / 100}};
     std::string reportPath = outDir_ + "/report.json";
     if (!writeFileText(report.dump(2) + "\n", reportPath, &error)) return failed(error);
 
-    result.ok = true;
     result.report = report;
     result.summary = summary(reportPath);
+    if (unprobedFrames_ > 0) {
+      // What the share showed there is unknown: that is no clean run.
+      result.error = sc_.path + ": " + std::to_string(unprobedFrames_) + " samples could not be probed (" +
+                     unprobedWhy_ + "); see " + reportPath;
+      return result;
+    }
+    result.ok = true;
     return result;
   }
 
@@ -341,14 +386,30 @@ class Runner {
     return true;
   }
 
+  // NAME-share.png and NAME-local.png of the main display; NAME-share-ID.png and NAME-local-ID.png
+  // of each further display, ID being its display id.
   bool takePicture(const std::string& name, std::string& error) {
-    std::string share = outDir_ + "/" + name + "-share.png";
-    std::string local = outDir_ + "/" + name + "-local.png";
-    if (!writePNG(desktop_.renderShareView(), share, &error) || !writePNG(desktop_.renderLocalView(), local, &error)) {
-      return false;
+    json entry = {{"name", name}, {"t", std::round(now() * 1000) / 1000}};
+    json others = json::array();
+    const auto displays = desktop_.displays();
+    for (size_t i = 0; i < displays.size(); ++i) {
+      const std::string suffix = i == 0 ? "" : "-" + std::to_string(displays[i].id);
+      const std::string share = outDir_ + "/" + name + "-share" + suffix + ".png";
+      const std::string local = outDir_ + "/" + name + "-local" + suffix + ".png";
+      if (!writePNG(desktop_.renderShareView(displays[i].id), share, &error) ||
+          !writePNG(desktop_.renderLocalView(displays[i].id), local, &error)) {
+        return false;
+      }
+      if (i == 0) {
+        entry["share"] = share;
+        entry["local"] = local;
+      } else {
+        others.push_back({{"display", displays[i].id}, {"share", share}, {"local", local}});
+      }
     }
-    pictures_.push_back({{"name", name}, {"t", std::round(now() * 1000) / 1000}, {"share", share}, {"local", local},
-                         {"privacy", controller_->isPrivacyActive()}});
+    if (!others.empty()) entry["otherDisplays"] = others;
+    entry["privacy"] = controller_->isPrivacyActive();
+    pictures_.push_back(entry);
     return true;
   }
 
@@ -407,8 +468,13 @@ class Runner {
 
     auto hidden = mustNotBeSeen();
     if (hidden.empty()) return;
-    sim::LeakReport leaks = sim::probeLeaks(desktop_, hidden);
-    if (leaks.isClean()) return;
+    sim::LeakReport& leaks = leaks_;
+    sim::countLeaks(desktop_, hidden, leaks);
+    if (!leaks.isComplete()) {
+      ++unprobedFrames_;
+      unprobedWhy_ = "display " + std::to_string(leaks.unprobedDisplays.front()) + " is too large to draw";
+    }
+    if (leaks.total() == 0) return;
     recordSpan(t, dt, leaks.total());
     bool appearing = false;
     bool moving = false;
@@ -427,7 +493,7 @@ class Runner {
       if (steadyFrames_ == 1) {
         std::string error;
         std::string path = outDir_ + "/first-steady-leak.png";
-        if (writePNG(leaks.highlighted(), path, &error)) firstSteadyLeak_ = path;
+        if (writePNG(sim::probeLeaks(desktop_, hidden).highlighted(), path, &error)) firstSteadyLeak_ = path;
       }
     }
   }
@@ -451,7 +517,9 @@ class Runner {
        << " share-view samples.\n";
     os << "Leaks: " << steadyFrames_ << " steady, " << appearFrames_ << " on appearance, " << motionFrames_
        << " in motion";
-    os << (steadyFrames_ + appearFrames_ + motionFrames_ == 0 ? " (no protected pixel was ever shared)\n" : "\n");
+    os << (steadyFrames_ + appearFrames_ + motionFrames_ + unprobedFrames_ == 0 ? " (no protected pixel was ever shared)\n"
+                                                                                 : "\n");
+    if (unprobedFrames_ > 0) os << "Not probed: " << unprobedFrames_ << " samples (" << unprobedWhy_ << ")\n";
     if (!firstSteadyLeak_.empty()) os << "  first steady leak, leaking pixels in red: " << firstSteadyLeak_ << "\n";
     if (frostedMeetingFrames_ > 0) os << "Meeting windows were frosted in " << frostedMeetingFrames_ << " samples.\n";
     os << "Privacy Mode:\n";
@@ -463,7 +531,14 @@ class Runner {
     for (const auto& p : pictures_) {
       os << "Picture \"" << p["name"].get<std::string>() << "\" at " << seconds(p["t"].get<double>())
          << " s: share " << p["share"].get<std::string>() << ", local " << p["local"].get<std::string>() << "\n";
+      for (const auto& other : p.value("otherDisplays", json::array())) {
+        os << "  display " << other["display"].get<uint64_t>() << ": share " << other["share"].get<std::string>()
+           << ", local " << other["local"].get<std::string>() << "\n";
+      }
     }
+    char speed[64];
+    std::snprintf(speed, sizeof speed, "%.1f", speed_);
+    os << "Speed: " << speed << " simulated seconds per CPU second.\n";
     os << "Report: " << reportPath << "\n";
     return os.str();
   }
@@ -479,6 +554,8 @@ class Runner {
   std::unique_ptr<PrivacyController> controller_;
   double t0_ = 0;
   std::string lastEvent_ = "start-up";
+  int64_t nextSample_ = 0;
+  size_t nextEvent_ = 0;
   bool lastActive_ = false;
   bool lastSharing_ = false;
   json timeline_ = json::array();
@@ -489,6 +566,10 @@ class Runner {
   int64_t appearFrames_ = 0;
   int64_t motionFrames_ = 0;
   int64_t frostedMeetingFrames_ = 0;
+  int64_t unprobedFrames_ = 0;
+  std::string unprobedWhy_;
+  sim::LeakReport leaks_;  // reused from sample to sample
+  double speed_ = 0;
   std::string firstSteadyLeak_;
   json leakSpans_ = json::array();
   double lastLeakAt_ = -1;
@@ -498,7 +579,13 @@ class Runner {
   std::map<WindowID, double> movedAt_;
 };
 
-}  // namespace
+ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, std::string outDir)
+    : runner_(std::make_unique<Runner>(scenario, std::move(outDir))) {}
+ScenarioPlayer::~ScenarioPlayer() = default;
+bool ScenarioPlayer::start(std::string* error) { return runner_->start(*error); }
+bool ScenarioPlayer::playUntil(double t, std::string* error) { return runner_->playUntil(t, *error); }
+const sim::SimDesktop& ScenarioPlayer::desktop() const { return runner_->desktop(); }
+std::set<WindowID> ScenarioPlayer::mustNotBeSeen() { return runner_->hiddenWindows(); }
 
 RunResult runScenario(const Scenario& scenario, const std::string& outDir) {
   // The runner is large (a whole desktop and application); keep it off the stack.
