@@ -6,7 +6,7 @@ BUILD_DIR ?= build/release
 TEST_BUILD_DIR ?= build/asan
 OUT ?= out/demo
 
-.PHONY: all bootstrap build build-test run test bench clean
+.PHONY: all bootstrap build build-sim build-test run test bench clean
 
 all: build
 
@@ -22,11 +22,15 @@ $(TEST_BUILD_DIR)/build.ninja: | bootstrap
 build: bootstrap $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Only what `make run` plays: corvane-sim and the libraries it links.
+build-sim: bootstrap $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target corvane-sim
+
 build-test: bootstrap $(TEST_BUILD_DIR)/build.ninja
 	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 
 # The main job: the simulated desktop with the bundled demo.
-run: build
+run: build-sim
 	$(BUILD_DIR)/corvane-sim scenarios/demo.json --out $(OUT)
 
 # A short bounded run of every fuzz target on its seed corpus, then the tests, built with address
