@@ -1,7 +1,7 @@
 #include "platform/sim/sim_leak_probe.h"
 
 #include <algorithm>
-#include <climits>
+#include <utility>
 #include <cmath>
 
 #include "platform/sim/sim_desktop.h"
@@ -10,8 +10,8 @@ namespace corvane::sim {
 
 namespace {
 
-// Map entries per band of rows: 2 MiB of map, which stays in cache.
-constexpr int64_t kBandEntries = int64_t(1) << 18;
+// Map entries per band of rows: 512 KiB of map, which stays in cache.
+constexpr int64_t kBandEntries = int64_t(1) << 16;
 
 // The pixels of a display's picture (`picture` pixels in size) that a rectangle of window-server
 // space may touch (drawing rounds edges to whole pixels, so the area is rounded outwards).
@@ -57,52 +57,48 @@ void countLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSe
   report.leakedPixels.clear();
   report.unprobedDisplays.clear();
   for (WindowID window : mustNotBeSeen) report.leakedPixels[window] = 0;
-  std::vector<Rect> shown;
+  std::vector<std::pair<WindowID, Rect>> shown;
   for (WindowID window : mustNotBeSeen) {
-    if (auto w = desktop.window(window); w && mayShow(*w)) shown.push_back(w->bounds.standardized());
+    if (auto w = desktop.window(window); w && mayShow(*w)) shown.emplace_back(window, w->bounds.standardized());
   }
   if (shown.empty()) return;
 
+  // A window's content shows only inside its own bounds, so each watched window is counted over
+  // its own area alone (with every watched window recorded, so that a front one takes the pixels
+  // it hides from a back one).
   VisibilityMap& map = report.band;
   if (map.watched != mustNotBeSeen) map.watched = mustNotBeSeen;
   for (const SimDisplay& display : desktop.displays()) {
     const Size picture = pictureSize(display.frame.size);
-    PixelArea area{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
-    bool onDisplay = false;
-    for (const Rect& bounds : shown) {
+    for (const auto& [window, bounds] : shown) {
       if (!bounds.intersects(display.frame)) continue;
-      onDisplay = true;
-      const PixelArea a = areaOf(bounds, display, picture);
-      area = {std::min(area.x0, a.x0), std::min(area.y0, a.y0), std::max(area.x1, a.x1), std::max(area.y1, a.y1)};
-    }
-    if (!onDisplay) continue;
-    if (!(picture.width > 0)) {
-      report.unprobedDisplays.push_back(display.id);
-      continue;
-    }
-    if (area.isEmpty()) continue;
-    const int rowsPerBand = int(std::max<int64_t>(1, kBandEntries / area.width()));
-    for (int top = area.y0; top < area.y1; top += rowsPerBand) {
-      map.reset(PixelArea{area.x0, top, area.x1, std::min(area.y1, top + rowsPerBand)});
-      if (!desktop.recordShareVisibility(display.id, map)) {
+      if (!(picture.width > 0)) {
         report.unprobedDisplays.push_back(display.id);
         break;
       }
-      WindowID last = 0;
-      uint64_t* count = nullptr;
-      for (int r = 0; r < map.height; ++r) {
-        if (!map.rowHasOwner[size_t(r)]) continue;
-        const size_t begin = size_t(r) * size_t(map.width);
-        for (size_t i = begin; i < begin + size_t(map.width); ++i) {
-          const WindowID owner = map.owner[i];
-          if (owner == 0 || map.share[i] < VisibilityMap::visibleShare) continue;
-          if (owner != last) {
-            last = owner;
-            count = &report.leakedPixels[owner];
+      const PixelArea area = areaOf(bounds, display, picture);
+      if (area.isEmpty()) continue;
+      uint64_t& count = report.leakedPixels[window];
+      const int rowsPerBand = int(std::max<int64_t>(1, kBandEntries / area.width()));
+      for (int top = area.y0; top < area.y1; top += rowsPerBand) {
+        map.reset(PixelArea{area.x0, top, area.x1, std::min(area.y1, top + rowsPerBand)});
+        if (!desktop.recordShareVisibility(display.id, map)) {
+          report.unprobedDisplays.push_back(display.id);
+          break;
+        }
+        for (int r = 0; r < map.height; ++r) {
+          if (!map.rowHasOwner[size_t(r)]) continue;
+          const size_t begin = size_t(r) * size_t(map.width);
+          const float* share = map.share.data() + begin;
+          const WindowID* owner = map.owner.data() + begin;
+          uint64_t n = 0;
+          for (int x = 0; x < map.width; ++x) {
+            n += uint64_t((share[x] >= VisibilityMap::visibleShare) & (owner[x] == window));
           }
-          ++*count;
+          count += n;
         }
       }
+      if (!report.unprobedDisplays.empty() && report.unprobedDisplays.back() == display.id) break;
     }
   }
 }
