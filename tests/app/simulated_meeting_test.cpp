@@ -65,6 +65,65 @@ TEST_F(SimulatedMeetingTest, TheDemoSharesNoProtectedPixelAndKeepsTheMeetingClea
     EXPECT_TRUE(fs::exists(out / (std::string(name) + "-local.png"))) << name;
   }
   EXPECT_NE(result.standardOutput.find("0 steady"), std::string::npos) << result.standardOutput;
+  EXPECT_EQ(report["leaks"]["unprobedFrames"].get<int>(), 0);
+  // The run states its own speed.
+  EXPECT_GT(report["speed"]["simulatedSecondsPerCpuSecond"].get<double>(), 0);
+  EXPECT_GT(report["speed"]["cpuSeconds"].get<double>(), 0);
+  EXPECT_NE(result.standardOutput.find("simulated seconds per CPU second"), std::string::npos) << result.standardOutput;
+}
+
+// Every display is probed and pictured. The new Slack window opens on the second display and shows
+// for the moment before the next refresh frosts it; after that it stays covered.
+TEST_F(SimulatedMeetingTest, EveryDisplayIsProbedAndPictured) {
+  auto result = play(std::string(CORVANE_SOURCE_DIR) + "/scenarios/two-displays.json");
+  ASSERT_EQ(result.status, 0) << result.standardOutput;
+  std::string error;
+  auto text = readFileText((out / "report.json").string(), &error);
+  ASSERT_TRUE(text) << error;
+  json report = json::parse(*text);
+
+  EXPECT_EQ(report["leaks"]["steadyFrames"].get<int>(), 0) << report["leakSpans"].dump();
+  EXPECT_EQ(report["leaks"]["unprobedFrames"].get<int>(), 0);
+  EXPECT_GT(report["leaks"]["appearFrames"].get<int>(), 0) << "the new window on the second display is probed";
+  EXPECT_LE(report["leaks"]["appearFrames"].get<int>(), 6);
+  EXPECT_EQ(report["leakedPixelMs"].size(), 1u) << report["leakedPixelMs"].dump();
+  EXPECT_TRUE(report["leakedPixelMs"].contains("102")) << report["leakedPixelMs"].dump();
+
+  for (const char* name : {"sharing-share.png", "sharing-local.png", "sharing-share-2.png", "sharing-local-2.png"}) {
+    EXPECT_TRUE(fs::exists(out / name)) << name;
+  }
+  ASSERT_EQ(report["pictures"][0]["otherDisplays"].size(), 1u);
+  EXPECT_EQ(report["pictures"][0]["otherDisplays"][0]["display"].get<int>(), 2);
+}
+
+// A protected window on a display too large to draw: the share there is unknown, so the run says
+// so and fails rather than reporting no leaks.
+TEST_F(SimulatedMeetingTest, ADisplayThatCannotBeDrawnFailsTheRun) {
+  fs::create_directories(out);
+  const std::string path = (out / "huge.json").string();
+  std::string error;
+  ASSERT_TRUE(writeFileText(R"({"name": "huge", "duration": 1,
+      "desktop": {
+        "displays": [{"id": 1, "frame": [0, 0, 800, 600]}, {"id": 7, "frame": [800, 0, 40000, 600]}],
+        "apps": [{"pid": 501, "bundleID": "com.tinyspeck.slackmacgap", "name": "Slack"}],
+        "windows": [{"number": 101, "pid": 501, "bounds": [1000, 100, 400, 300]}]},
+      "preferences": {"protectedApps": [{"bundleID": "com.tinyspeck.slackmacgap", "name": "Slack"}],
+                      "autoDetectEnabled": false},
+      "timeline": []})",
+                            path, &error))
+      << error;
+  auto result = play(path);
+  EXPECT_EQ(result.status, 1) << result.standardOutput;
+  EXPECT_EQ(result.standardOutput.find("no protected pixel was ever shared"), std::string::npos) << result.standardOutput;
+  // A loader that refuses such a display outright is just as honest; one that plays it must say
+  // which samples went unprobed.
+  if (fs::exists(out / "report.json")) {
+    EXPECT_NE(result.standardOutput.find("could not be probed (display 7 is too large to draw)"), std::string::npos)
+        << result.standardOutput;
+    auto text = readFileText((out / "report.json").string(), &error);
+    ASSERT_TRUE(text) << error;
+    EXPECT_EQ(json::parse(*text)["leaks"]["unprobedFrames"].get<int>(), 61);
+  }
 }
 
 TEST_F(SimulatedMeetingTest, BadScenarioInputNamesTheFileAndTheEvent) {
