@@ -396,8 +396,12 @@ class Runner {
       const std::string suffix = i == 0 ? "" : "-" + std::to_string(displays[i].id);
       const std::string share = outDir_ + "/" + name + "-share" + suffix + ".png";
       const std::string local = outDir_ + "/" + name + "-local" + suffix + ".png";
-      if (!writePNG(desktop_.renderShareView(displays[i].id), share, &error) ||
-          !writePNG(desktop_.renderLocalView(displays[i].id), local, &error)) {
+      const PixelBuffer sharePicture = desktop_.renderShareView(displays[i].id);
+      if (sharePicture.isEmpty()) {
+        error = "display " + std::to_string(displays[i].id) + " is too large to draw";
+        return false;
+      }
+      if (!writePNG(sharePicture, share, &error) || !writePNG(desktop_.renderLocalView(displays[i].id), local, &error)) {
         return false;
       }
       if (i == 0) {
