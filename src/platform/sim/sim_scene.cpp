@@ -459,7 +459,9 @@ class SceneDrawer {
     const int y0 = std::max(0, firstPixel(shape.rect.y0));
     const int y1 = std::min(picture_.height, firstPixel(shape.rect.y1));
     if (x0 >= x1 || y0 >= y1) return;
-    BackdropBlur blur(picture_, x0, y0, x1, y1, blurRadius(node.material));
+    const double radius = blurRadius(node.material);
+    const bool hides = radius >= kHidingBlurRadius && opacity >= kHidingOpacity;
+    BackdropBlur blur(picture_, x0, y0, x1, y1, radius);
     blur.widen(x0, x1);
     const BackdropBlur::Axis rows = blur.rows(y0, y1);
     Spans spans;
@@ -471,7 +473,7 @@ class SceneDrawer {
         if (lo >= hi) continue;
         blur.blend(picture_.pixel(lo, y), size_t(lo - x0), size_t(hi - x0), rows.index[size_t(y - y0)],
                    rows.weight[size_t(y - y0)], a);
-        cover(y, lo, hi, a / 256.0);
+        if (hides) cover(y, lo, hi, a / 256.0);
       }
     }
   }
