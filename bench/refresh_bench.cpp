@@ -1,7 +1,8 @@
 // One refresh of the privacy controller with Privacy Mode on, over a busy desktop (80 windows of
 // 20 applications, five of them protected, plus a Teams hub with a chat and a meeting window): its
 // time as a ratio to one plain read of the window list in the same run, and the number of
-// window-list reads each refresh makes.
+// window-list reads each refresh makes (one: every question of a refresh is answered from the same
+// read). A refresh is meant to cost at most 1% of a 60 Hz frame (167 microseconds).
 #include <benchmark/benchmark.h>
 
 #include <string>

@@ -193,7 +193,9 @@ void PrivacyController::configureFromPreferences() {
 
 // ---- Refresh ----------------------------------------------------------------------------------
 
-bool PrivacyController::framebufferShareCheck() { return services_.framebufferShare.throttledScan(); }
+bool PrivacyController::framebufferShareCheck(const WindowTracker::Snapshot& snapshot) {
+  return services_.framebufferShare.throttledScan(snapshot.entries());
+}
 
 void PrivacyController::refresh() {
   overlays_->handleDumpRequestIfNeeded();
@@ -201,7 +203,9 @@ void PrivacyController::refresh() {
     overlays_->clear();
     return;
   }
-  overlays_->setMirrorsSuppressed(framebufferShareCheck());
+  // One read of the window list, shared by every question this refresh asks of it.
+  const WindowTracker::Snapshot snapshot(services_.tracker);
+  overlays_->setMirrorsSuppressed(framebufferShareCheck(snapshot));
   overlays_->update(services_.tracker.protectedWindows(prefs_.protectedApps()));
 }
 

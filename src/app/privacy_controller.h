@@ -100,7 +100,7 @@ class PrivacyController {
   void handleGlobalPointerEvent(const InputEvent& event);
   void handlePointerDown(Point location);
   void setPeeking(bool peeking);
-  bool framebufferShareCheck();
+  bool framebufferShareCheck(const WindowTracker::Snapshot& snapshot);
   // Runs `work` on a later turn of the main queue while the controller lives.
   void onMain(std::function<void(PrivacyController&)> work);
 

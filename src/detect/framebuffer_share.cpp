@@ -38,4 +38,13 @@ bool FramebufferShare::throttledScan() {
   return lastResult_;
 }
 
+bool FramebufferShare::throttledScan(const std::optional<std::vector<WindowListEntry>>& onScreenList) {
+  const double now = clock_.mediaTime();
+  if (!lastScanAt_ || now - *lastScanAt_ >= kThrottleInterval) {
+    lastScanAt_ = now;
+    lastResult_ = scan(onScreenList);
+  }
+  return lastResult_;
+}
+
 }  // namespace corvane

@@ -34,6 +34,9 @@ class FramebufferShare {
   // scan() when at least 0.09 seconds of media time have passed since the last scan made here (or
   // none was made yet); otherwise the last scan's result.
   bool throttledScan();
+  // The same, testing `onScreenList` when a scan is due: a read of the list the caller made anyway
+  // (the privacy controller's refresh shares one read among all its questions).
+  bool throttledScan(const std::optional<std::vector<WindowListEntry>>& onScreenList);
 
  private:
   WindowServer& windowServer_;

@@ -11,12 +11,12 @@ double FrostedBlurView::clampedStrength(double strength) {
 }
 
 double FrostedBlurView::effectAlpha(double strength) {
-  return minStrength + (1 - minStrength) * std::pow(clampedStrength(strength), 0.15);
+  return std::max(minHidingAlpha, minStrength + (1 - minStrength) * std::pow(clampedStrength(strength), 0.15));
 }
 
 size_t FrostedBlurView::materialIndex(double strength) {
   const double index = std::floor(4 * std::pow(clampedStrength(strength), 0.15));
-  return size_t(std::clamp(index, 0.0, 4.0));
+  return std::max(minHidingMaterialIndex, size_t(std::clamp(index, 0.0, 4.0)));
 }
 
 ui::VisualEffectMaterial FrostedBlurView::material(double strength) { return materialTable[materialIndex(strength)]; }

@@ -9,6 +9,12 @@
 // the material table (titlebar, menu, popover, sidebar, full-screen UI). Strength 0 still blurs:
 // there is no setting that removes the frost.
 //
+// Both have a floor, so that text behind the frost is unreadable at every strength: the effect is
+// at least 0.99 opaque (what it lets through unblurred shows sharp text as a ghost: at 0.97 a title
+// is still legible) and blurs at least as much as the popover material (a lighter blur leaves a
+// window's title legible). Above strength 0.68 or so the rule's alpha is above the floor, and
+// above 0.147 its material.
+//
 // Threading: main thread.
 #pragma once
 
@@ -20,8 +26,11 @@ namespace corvane {
 
 class FrostedBlurView final : public ui::View {
  public:
-  // The effect's alpha at strength 0.
+  // The effect's alpha at strength 0 by the rule, before the floor.
   static constexpr double minStrength = 0.82;
+  // The floor: the least opacity and the least material (table index) that hide text.
+  static constexpr double minHidingAlpha = 0.99;
+  static constexpr size_t minHidingMaterialIndex = 2;
   static constexpr std::array<ui::VisualEffectMaterial, 5> materialTable = {
       ui::VisualEffectMaterial::titlebar, ui::VisualEffectMaterial::menu, ui::VisualEffectMaterial::popover,
       ui::VisualEffectMaterial::sidebar, ui::VisualEffectMaterial::fullScreenUI};

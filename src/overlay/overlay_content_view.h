@@ -29,7 +29,7 @@ enum class ControlPlacement {
 
 class OverlayContentView final : public ui::View {
  public:
-  // The effect's alpha at strength 0 (see FrostedBlurView).
+  // The effect's alpha at strength 0 by the rule, before its floor (see FrostedBlurView).
   static constexpr double minStrength = 0.82;
   // The top strip of the covered window whose clicks always pass through.
   static constexpr double toolbarPassthroughHeight = 52;
@@ -101,7 +101,7 @@ class OverlayContentView final : public ui::View {
   Rect revealedBlurFrame_;
   bool isButtonAnimating_ = false;
   bool isRevealed_ = false;
-  double cornerRadius_ = 16;
+  double cornerRadius_ = 0;
   std::optional<double> trailingChromeMinX_;
   double tintAlpha_ = 0.3;
   double blurIntensity_ = 0.5;

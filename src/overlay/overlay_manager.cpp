@@ -67,10 +67,14 @@ void OverlayManager::update(const std::vector<WindowInfo>& windows) {
     OverlayWindow& o = overlay(w);
     o.missingSince.reset();
 
-    // The window server's live frame, while the list may lag behind a drag.
+    // The window server's live frame, while the list may lag behind a drag. A frame the classifier
+    // narrowed to a hub window's sidebar moves with the window and stays narrowed.
     WindowInfo info = w;
     if (geometry_) {
-      if (auto live = geometry_->bounds(w.windowNumber); live && *live != w.frame) info.frame = *live;
+      if (auto live = geometry_->bounds(w.windowNumber); live && *live != w.frame) {
+        const std::optional<Rect> listed = tracker_.windowFrame(w.windowNumber);
+        info.frame = listed && *listed != w.frame ? followLiveBounds(w.frame, *listed, *live) : *live;
+      }
     }
 
     const bool tracked = o.trackedFrame != Rect::zero();
@@ -82,8 +86,11 @@ void OverlayManager::update(const std::vector<WindowInfo>& windows) {
 
     bool held = false;
     bool frontmost = false;
-    int64_t level = 0;
-    if (clearViewActive_ && now < appSwitchHoldDeadline_ && o.level() == frontFrostLevel) {
+    int64_t level = info.level;
+    o.sourceLevel = info.level;
+    if (info.level != 0) {
+      // Above the normal level: its own level, never the front-frost one (which lies below it).
+    } else if (clearViewActive_ && now < appSwitchHoldDeadline_ && o.level() == frontFrostLevel) {
       held = true;
       frontmost = true;
       level = frontFrostLevel;
@@ -109,7 +116,7 @@ void OverlayManager::update(const std::vector<WindowInfo>& windows) {
     } else {
       std::vector<Rect> holes;
       if (!steered) {
-        o.place(info.frame);
+        o.place(info.frame, tracker_.windowFrame(o.windowNumber()));
         if (!held) holes = tracker_.framesInFront(info, captureInvisibleForegroundApps());
       }
       o.occlusions = std::move(holes);
@@ -196,6 +203,15 @@ OverlayWindow& OverlayManager::overlay(const WindowInfo& w) {
 void OverlayManager::applyZOrder(OverlayWindow& o, const WindowInfo& info, bool isFrontmost) {
   OverlayMirrors* mirrors = liveMirrors();
   const bool plate = mirrors && mirrors->hasMirror(info.windowNumber);
+  if (info.level != 0) {
+    // A window above the normal level: its frost stands at that level, directly above it (floating
+    // it to the front-frost level would put it behind the window).
+    if (o.isFloatingPanel()) o.setFloatingPanel(false);
+    if (o.level() != info.level) o.setLevel(info.level);
+    if (o.isVisible() && tracker_.isSeated(o.windowNumber(), info.stackingWindowNumber)) return;
+    o.order(ui::WindowOrderingMode::above, info.stackingWindowNumber);
+    return;
+  }
   if (isFrontmost) {
     if (o.level() != frontFrostLevel) {
       if (plate) mirrors->floatPlate(info.windowNumber, o, frontFrostLevel);
@@ -209,12 +225,32 @@ void OverlayManager::applyZOrder(OverlayWindow& o, const WindowInfo& info, bool 
   if (o.isFloatingPanel()) o.setFloatingPanel(false);
   if (o.level() != 0) o.setLevel(0);
   const std::optional<WindowInFront> family = tracker_.familyWindowInFront(info);
-  if (plate) {
-    const std::optional<int64_t> below = family ? std::optional<int64_t>(family->number) : std::nullopt;
-    if (tracker_.isSeated(o.windowNumber(), info.stackingWindowNumber, below)) return;
-  }
+  // Already in its place: nothing to ask of the window server (within a refresh the answer comes
+  // from the refresh's one read of the list).
+  const std::optional<int64_t> below = family ? std::optional<int64_t>(family->number) : std::nullopt;
+  if (o.isVisible() && tracker_.isSeated(o.windowNumber(), info.stackingWindowNumber, below)) return;
   o.order(ui::WindowOrderingMode::above, info.stackingWindowNumber);
   if (family) o.order(ui::WindowOrderingMode::below, family->number);
+}
+
+Rect OverlayManager::followLiveBounds(const Rect& narrowed, const Rect& listed, const Rect& live) {
+  const Rect n = narrowed.standardized();
+  const Rect l = listed.standardized();
+  const Rect v = live.standardized();
+  // One axis: the narrowed span [a0, a1] of the listed span [l0, l1], moved onto the live [v0, v1].
+  auto follow = [](double a0, double a1, double l0, double l1, double v0, double v1) {
+    const bool lowOnEdge = a0 == l0;
+    const bool highOnEdge = a1 == l1;
+    if (lowOnEdge && highOnEdge) return std::pair{v0, v1};
+    if (lowOnEdge) return std::pair{v0, v0 + (a1 - a0)};
+    if (highOnEdge) return std::pair{v1 - (a1 - a0), v1};
+    return std::pair{a0 + (v0 - l0), a1 + (v0 - l0)};
+  };
+  const auto [x0, x1] = follow(n.minX(), n.maxX(), l.minX(), l.maxX(), v.minX(), v.maxX());
+  const auto [y0, y1] = follow(n.minY(), n.maxY(), l.minY(), l.maxY(), v.minY(), v.maxY());
+  const Rect moved(x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0));
+  const Rect inside = moved.intersection(v);
+  return inside.isNull() ? moved : inside;
 }
 
 // ---- Mirrors and the follower --------------------------------------------------------------------

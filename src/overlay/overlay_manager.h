@@ -13,7 +13,9 @@
 // Overlays of the window the user works in stand at the front-frost level (2); all others at level
 // 0, directly above their source window and below the first window of the same application in
 // front of it (a sheet, an inspector), so that they never frost the application's own companion
-// windows.
+// windows. A protected window above the normal level (a floating panel, a utility window, a modal
+// panel, a pop-up) gets its frost at its own level, directly above it, whatever is frontmost: the
+// front-frost level lies below it.
 //
 // The reveal and activation operations (showing a window or an application to the meeting, and
 // moving frost before the window server shows a newly active application) are in
@@ -138,6 +140,13 @@ class OverlayManager {
 
   // The geometry follower's changes of one tick (its change callback).
   void applyFollowerChanges(const std::vector<FollowerChange>& changes);
+
+  // The covered frame of a window that the classifier narrowed (`narrowed`, a part of `listed`, the
+  // window list's frame), moved with the window to its live bounds `live`: each edge of the
+  // narrowed frame that lies on an edge of the listed frame follows that edge of the live bounds;
+  // an inner edge keeps its distance from the opposite edge (a sidebar keeps its width). The
+  // result stays within the live bounds.
+  static Rect followLiveBounds(const Rect& narrowed, const Rect& listed, const Rect& live);
 
   // The first screen frame that meets `frame`, intersected with it when that is wider and higher
   // than 16 points; `frame` itself otherwise (or without screens).

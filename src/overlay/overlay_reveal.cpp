@@ -65,6 +65,7 @@ WindowInfo OverlayManager::record(int64_t key, const OverlayWindow& overlay, std
   info.ownerPID = overlay.ownerPID.value_or(fallbackPID.value_or(0));
   info.frame = overlay.frame();
   info.stackingWindowNumber = overlay.stackingWindowNumber;
+  info.level = overlay.sourceLevel;
   return info;
 }
 
@@ -179,7 +180,7 @@ void OverlayManager::preflightActivation(const std::string& reason,
   OverlayMirrors* mirrors = liveMirrors();
   int count = 0;
   for (auto& [key, o] : overlays_) {
-    if (isRevealed(key, *o) || (matching && !matching(key, *o))) continue;
+    if (isRevealed(key, *o) || o->sourceLevel != 0 || (matching && !matching(key, *o))) continue;
     o->occlusions.clear();
     o->applyOcclusionMask();
     applyZOrder(*o, record(key, *o), true);

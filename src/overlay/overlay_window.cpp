@@ -94,11 +94,39 @@ void addIntersections(const std::vector<ui::PathShape>& holes, size_t next, cons
 
 }  // namespace
 
+std::vector<Rect> roundedShapeInterior(const ui::PathShape& shape) {
+  const Rect r = shape.rect.standardized();
+  const ui::CornerRadii& c = shape.radii;
+  const double limit = std::max(0.0, std::min(r.width(), r.height()) / 2);
+  auto clamp = [&](double radius) { return std::clamp(radius, 0.0, limit); };
+  const double bl = clamp(c.bottomLeft), br = clamp(c.bottomRight), tl = clamp(c.topLeft), tr = clamp(c.topRight);
+  // The cross: full width between the corner arcs' heights, full height between their widths.
+  const double crossBottom = std::max(bl, br), crossTop = std::max(tl, tr);
+  const double crossLeft = std::max(bl, tl), crossRight = std::max(br, tr);
+  // The square whose corners lie on the arcs: inset by r (1 - 1/sqrt 2) at each corner.
+  const double k = 1 - 1 / std::sqrt(2.0);
+  const double dLeft = std::max(bl, tl) * k, dRight = std::max(br, tr) * k;
+  const double dBottom = std::max(bl, br) * k, dTop = std::max(tl, tr) * k;
+  std::vector<Rect> pieces;
+  auto add = [&](double x0, double y0, double x1, double y1) {
+    if (x1 > x0 && y1 > y0) pieces.emplace_back(x0, y0, x1 - x0, y1 - y0);
+  };
+  add(r.minX(), r.minY() + crossBottom, r.maxX(), r.maxY() - crossTop);
+  add(r.minX() + crossLeft, r.minY(), r.maxX() - crossRight, r.maxY());
+  add(r.minX() + dLeft, r.minY() + dBottom, r.maxX() - dRight, r.maxY() - dTop);
+  return pieces;
+}
+
 std::vector<ui::PathShape> holesPath(const Rect& bounds, const std::vector<ui::PathShape>& holes) {
   std::vector<ui::PathShape> path{ui::PathShape(bounds)};
   if (holes.size() > maxRoundedHoles) {
     std::vector<Rect> rects;
-    for (const ui::PathShape& hole : holes) rects.push_back(hole.rect.intersection(bounds));
+    for (const ui::PathShape& hole : holes) {
+      for (const Rect& piece : roundedShapeInterior(hole)) {
+        const Rect inside = piece.intersection(bounds);
+        if (!inside.isNull()) rects.push_back(inside);
+      }
+    }
     for (const Rect& piece : disjointRects(rects)) path.emplace_back(piece);
     return path;
   }
@@ -107,12 +135,6 @@ std::vector<ui::PathShape> holesPath(const Rect& bounds, const std::vector<ui::P
     addIntersections(holes, i + 1, holes[i], path);
   }
   return path;
-}
-
-double OverlayWindow::cornerRadius(const Rect& frame, const std::optional<ScreenInfo>& screen) {
-  const bool fillsScreen = screen && std::fabs(frame.width() - screen->frame.width()) <= 5 &&
-                           std::fabs(frame.height() - screen->frame.height()) <= 5;
-  return fillsScreen ? 0 : 16;
 }
 
 OverlayWindow::OverlayWindow(ui::UserInterface& ui)
@@ -164,15 +186,17 @@ void OverlayWindow::setPreventsSourceOcclusion(bool on) {
   applyClearViewPresentation();
 }
 
-void OverlayWindow::place(const Rect& frame) {
+void OverlayWindow::place(const Rect& frame, const std::optional<Rect>& actual) {
   const bool sizeChanged = trackedFrame == Rect::zero() || trackedFrame.width() != frame.width() ||
                            trackedFrame.height() != frame.height();
   trackedFrame = frame;
-  if (this->frame() != frame) setFrame(frame, false);
+  if (this->frame() != frame) {
+    setFrame(frame, false);
+  } else if (actual && *actual != frame) {
+    // Moved behind the program's back: the frame it last set is no longer where it stands.
+    reassertFrame();
+  }
   if (sizeChanged) {
-    std::optional<ScreenInfo> screen = this->screen();
-    if (!screen) screen = ui().mainScreen();
-    content_->setCornerRadius(cornerRadius(frame, screen));
     content_->layoutSubtreeIfNeeded();
     applyOcclusionMask();
   }
@@ -209,19 +233,21 @@ void OverlayWindow::setRevealed(bool revealed, bool animated) {
 void OverlayWindow::applyOcclusionMask() {
   ui::Layer& layer = *content_->layer();
   if (occlusions.empty()) {
+    maskSource_.reset();
     layer.setMask(std::nullopt);
     return;
   }
   const Rect bounds = content_->bounds();
+  MaskSource source{frame(), bounds, occlusions};
+  if (maskSource_ == source && layer.mask()) return;
+  maskSource_ = std::move(source);
   std::vector<ui::PathShape> holes;
   for (const Rect& occlusion : occlusions) {
     const Rect hole = content_->convertFromWindow(convertRectFromScreen(occlusion));
     if (!hole.intersects(bounds)) continue;
-    // The window in front has rounded corners like the one the frost covers; a square hole would
-    // show the protected window behind each of them.
-    std::optional<ScreenInfo> screen = ui().screen(occlusion);
-    if (!screen) screen = ui().mainScreen();
-    holes.emplace_back(hole, ui::CornerRadii::all(cornerRadius(occlusion, screen)));
+    // The window in front has rounded corners, by how much the window list does not say; a hole
+    // rounded less than that window would show the protected window behind each of its corners.
+    holes.emplace_back(hole, ui::CornerRadii::all(holeCornerRadius));
   }
   // Overlapping holes would cancel each other under the even-odd rule (and frost the windows in
   // front where they overlap); holesPath counts every point of a hole an even number of times.

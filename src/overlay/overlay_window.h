@@ -37,8 +37,13 @@ class OverlayWindow final : public ui::Panel {
   const OverlayContentView& content() const { return *content_; }
   OverlayChipPanel& chip() { return *chip_; }
 
+  // How much the holes are rounded: at least as much as any window of the platform, so that a hole
+  // is never larger than the window in front that it lets the share see.
+  static constexpr double holeCornerRadius = 32;
+
   // Set and read by the overlay manager.
   std::optional<pid_t> ownerPID;          // the process owning the covered window
+  int64_t sourceLevel = 0;                // the covered window's level
   int64_t stackingWindowNumber = 0;       // the window the overlay is ordered above
   std::optional<double> missingSince;     // media time the covered window was first missing
   Rect trackedFrame;                      // last frame from place(at:) or the geometry follower
@@ -52,16 +57,17 @@ class OverlayWindow final : public ui::Panel {
   // A change re-applies the Clear View presentation.
   void setPreventsSourceOcclusion(bool on);
 
-  // Covers `frame` (screen space): corners square when the frame is within 5 points of its
-  // screen's size, 16-point rounded otherwise.
-  void place(const Rect& frame);
+  // Covers `frame` (screen space) with square corners: the covered window may be rounded less than
+  // any radius the frost could pick, or not at all, and a rounded frost would leave its corners to
+  // the share. `actual`, when known, is where the window server really has the overlay: when
+  // something else moved it (the geometry follower, the window server), it is put back even though
+  // the frame last set is `frame`.
+  void place(const Rect& frame, const std::optional<Rect>& actual = std::nullopt);
   void setRevealed(bool revealed, bool animated);
-  // The content's mask: its bounds minus the holes (even-odd); no mask without holes. A hole has
-  // the shape of the window in front: its frame, corners rounded by the same rule as the frost's.
+  // The content's mask: its bounds minus the holes (even-odd); no mask without holes. A hole is the
+  // frame of the window in front with its corners rounded by holeCornerRadius, so that it never
+  // reaches past that window's own rounded corners.
   void applyOcclusionMask();
-  // The corner radius for covering `frame`: 0 when it is within 5 points of the width and the
-  // height of its screen (`screen`; none: 16), 16 otherwise.
-  static double cornerRadius(const Rect& frame, const std::optional<ScreenInfo>& screen);
   void applyClearViewPresentation();
   // Takes or lets through the mouse for a pointer at `point` (screen space).
   void updateMouseHandling(Point point);
@@ -82,6 +88,15 @@ class OverlayWindow final : public ui::Panel {
   std::unique_ptr<OverlayChipPanel> chip_;
   bool clearViewMode_ = false;
   bool preventsSourceOcclusion_ = false;
+  // What the current mask was made from (the window's frame, the content's bounds and the holes),
+  // so that a refresh that finds the same holes does not build it again.
+  struct MaskSource {
+    Rect frame;
+    Rect bounds;
+    std::vector<Rect> occlusions;
+    friend bool operator==(const MaskSource&, const MaskSource&) = default;
+  };
+  std::optional<MaskSource> maskSource_;
 };
 
 // The union of rectangles as rectangles that do not overlap (so that an even-odd path of a
@@ -91,8 +106,14 @@ std::vector<Rect> disjointRects(const std::vector<Rect>& rects);
 // The even-odd path of `bounds` minus the union of `holes`: the bounds, every hole, and every
 // non-empty intersection of two or more holes (a point inside k holes is then counted 2^k times,
 // an even number, and one inside none once). Intersections keep the rounded corners that come
-// from one hole alone. Beyond `maxRoundedHoles` holes, the holes are cut square, as disjoint
-// rectangles.
+// from one hole alone. Beyond `maxRoundedHoles` holes (the intersections would grow too many), the
+// holes are cut as disjoint rectangles: each hole as three overlapping rectangles that lie within
+// its rounded shape (a cross and the square whose corners touch the arcs), so that no hole is ever
+// larger than its rounded shape.
+// Rectangles (possibly overlapping) whose union lies within a rounded shape and covers all of it
+// but thin slivers along its corner arcs.
+std::vector<Rect> roundedShapeInterior(const ui::PathShape& shape);
+
 std::vector<ui::PathShape> holesPath(const Rect& bounds, const std::vector<ui::PathShape>& holes);
 inline constexpr size_t maxRoundedHoles = 10;
 

@@ -20,6 +20,9 @@ struct WindowInfo {
   int64_t stackingWindowNumber = 0;
   // Never an empty string: an empty title is stored as absent.
   std::optional<std::string> title;
+  // The window's level (the list's layer): 0 for ordinary windows; above 0 for floating panels,
+  // utility windows, modal panels and pop-ups, whose frost stands at their own level.
+  int64_t level = 0;
 
   friend bool operator==(const WindowInfo&, const WindowInfo&) = default;
 };

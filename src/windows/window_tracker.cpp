@@ -24,6 +24,7 @@ std::string describe(const WindowInfo& info) {
   } else {
     os << "nil";
   }
+  if (info.level != 0) os << ", level: " << info.level;
   os << ")";
   return os.str();
 }
@@ -78,26 +79,31 @@ class BundleLookup {
 struct StackingCandidate {
   int64_t number;
   pid_t ownerPID;
+  int64_t level;
   Rect frame;  // screen space
 };
 
-// The record as a stacking candidate when one of `family` owns it.
+// The record as a stacking candidate when one of `family` owns it: a window of level 0 or above
+// (a surface is only ever matched with windows of its own level).
 std::optional<StackingCandidate> stackingCandidate(const WindowListRecord& r, const std::set<pid_t>& family,
                                                    double height) {
-  if (!WindowFilter::layerZero(r) || !r.ownerPID || !family.contains(*r.ownerPID) || !r.number ||
+  if (!r.layer || *r.layer < 0 || !r.ownerPID || !family.contains(*r.ownerPID) || !r.number ||
       !WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::nonDegenerate(*r.bounds)) {
     return std::nullopt;
   }
-  return StackingCandidate{*r.number, *r.ownerPID, r.bounds->flipped(height)};
+  return StackingCandidate{*r.number, *r.ownerPID, *r.layer, r.bounds->flipped(height)};
 }
 
 // The candidate (front to back) that best carries frame `f`; `fallback` when none overlaps at
 // least half of it.
-int64_t bestStackingMatch(const std::vector<StackingCandidate>& candidates, const Rect& f, int64_t fallback) {
+// Only candidates of `level` count.
+int64_t bestStackingMatch(const std::vector<StackingCandidate>& candidates, const Rect& f, int64_t level,
+                          int64_t fallback) {
   const double area = std::max(1.0, f.width() * f.height());
   double bestScore = -std::numeric_limits<double>::max();
   std::optional<int64_t> best;
   for (const auto& c : candidates) {
+    if (c.level != level) continue;
     const Rect& w = c.frame;
     const Rect overlapRect = w.intersection(f);
     if (overlapRect.isNull() || overlapRect.isInfinite()) continue;
@@ -141,18 +147,42 @@ pid_t WindowTracker::mirrorHostPID() const { return mirrorHostPID_ ? mirrorHostP
 
 bool WindowTracker::isOurs(pid_t ownerPID) const { return ownerPID == ownPID_ || ownerPID == mirrorHostPID(); }
 
-std::optional<std::vector<WindowListRecord>> WindowTracker::readListIfAny(uint32_t options) const {
-  auto list = windowServer_.copyWindowInfo(options, 0);
-  if (!list) return std::nullopt;
-  std::vector<WindowListRecord> records;
-  records.reserve(list->size());
-  for (const auto& entry : *list) records.push_back(WindowListRecord::read(entry));
+WindowTracker::Snapshot::Snapshot(const WindowTracker& tracker)
+    : tracker_(tracker),
+      outer_(tracker.snapshot_),
+      entries_(tracker.windowServer_.copyWindowInfo(kListOptions, 0)),
+      records_(records(entries_)) {
+  tracker_.snapshot_ = this;
+}
+
+WindowTracker::Snapshot::~Snapshot() { tracker_.snapshot_ = outer_; }
+
+std::shared_ptr<const std::vector<WindowListRecord>> WindowTracker::records(
+    const std::optional<std::vector<WindowListEntry>>& entries) {
+  if (!entries) return nullptr;
+  auto records = std::make_shared<std::vector<WindowListRecord>>();
+  records->reserve(entries->size());
+  for (const auto& entry : *entries) records->push_back(WindowListRecord::read(entry));
   return records;
 }
 
+std::shared_ptr<const std::vector<WindowListRecord>> WindowTracker::readListIfAny(uint32_t options) const {
+  if (snapshot_) return snapshot_->records_;
+  return records(windowServer_.copyWindowInfo(options, 0));
+}
+
 std::vector<WindowListRecord> WindowTracker::readList(uint32_t options) const {
-  auto records = readListIfAny(options);
-  return records ? std::move(*records) : std::vector<WindowListRecord>{};
+  auto list = readListIfAny(options);
+  return list ? *list : std::vector<WindowListRecord>{};
+}
+
+std::optional<Rect> WindowTracker::windowFrame(int64_t number) const {
+  auto list = readListIfAny(kListOptions);
+  if (!list) return std::nullopt;
+  for (const auto& r : *list) {
+    if (r.number && *r.number == number && r.bounds) return screenFrame(*r.bounds, mainDisplayHeight());
+  }
+  return std::nullopt;
 }
 
 double WindowTracker::mainDisplayHeight() const {
@@ -161,17 +191,26 @@ double WindowTracker::mainDisplayHeight() const {
 }
 
 std::optional<std::string> WindowTracker::bundleIdentifier(pid_t pid) const {
+  if (snapshot_) {
+    if (auto known = snapshot_->bundleIDs_.find(pid); known != snapshot_->bundleIDs_.end()) return known->second;
+  }
   auto app = workspace_.application(pid);
-  if (!app || app->isTerminated) return std::nullopt;
-  return app->bundleIdentifier;
+  std::optional<std::string> bundleID;
+  if (app && !app->isTerminated) bundleID = app->bundleIdentifier;
+  if (snapshot_) snapshot_->bundleIDs_.emplace(pid, bundleID);
+  return bundleID;
 }
 
 std::set<pid_t> WindowTracker::familyOf(pid_t ownerPID) const {
+  if (snapshot_) {
+    if (auto known = snapshot_->families_.find(ownerPID); known != snapshot_->families_.end()) return known->second;
+  }
   std::set<pid_t> family;
   if (auto bundleID = bundleIdentifier(ownerPID)) {
     if (auto root = Conferencing::hubFamilyRoot(*bundleID)) family = Conferencing::familyPIDs(workspace_, *root);
   }
   family.insert(ownerPID);
+  if (snapshot_) snapshot_->families_.emplace(ownerPID, family);
   return family;
 }
 
@@ -181,9 +220,11 @@ MeetingWindowClassifier* WindowTracker::classifier() const {
 }
 
 std::optional<WindowInfo> WindowTracker::ownedWindow(const WindowListRecord& r, const std::set<pid_t>& ownedBy,
-                                                     bool layerZeroOnly, double height) const {
+                                                     Layers layers, double height) const {
   if (!r.ownerPID || !ownedBy.contains(*r.ownerPID)) return std::nullopt;
-  if (!r.layer || (layerZeroOnly && *r.layer != 0)) return std::nullopt;
+  if (!r.layer || (layers == Layers::zeroOnly && *r.layer != 0) || (layers == Layers::zeroAndAbove && *r.layer < 0)) {
+    return std::nullopt;
+  }
   if (!r.number || !WindowFilter::visibleAlpha(r)) return std::nullopt;
   if (!r.bounds || !WindowFilter::nonDegenerate(*r.bounds)) return std::nullopt;
   WindowInfo info;
@@ -192,6 +233,7 @@ std::optional<WindowInfo> WindowTracker::ownedWindow(const WindowListRecord& r, 
   info.frame = screenFrame(*r.bounds, height);
   info.stackingWindowNumber = *r.number;
   info.title = r.title;
+  info.level = *r.layer;
   return info;
 }
 
@@ -202,7 +244,9 @@ std::vector<WindowInfo> WindowTracker::onScreenWindows(const std::set<pid_t>& ow
   if (!list) return result;
   const double height = mainDisplayHeight();
   for (const auto& r : *list) {
-    if (auto info = ownedWindow(r, ownedBy, layerZeroOnly, height)) result.push_back(std::move(*info));
+    if (auto info = ownedWindow(r, ownedBy, layerZeroOnly ? Layers::zeroOnly : Layers::any, height)) {
+      result.push_back(std::move(*info));
+    }
   }
   return result;
 }
@@ -248,7 +292,7 @@ std::vector<WindowInfo> WindowTracker::protectedWindows(const std::vector<AppRef
   std::vector<StackingCandidate> familyWindows;
   for (const auto& r : *list) {
     if (auto candidate = stackingCandidate(r, familyMembers, height)) familyWindows.push_back(*candidate);
-    auto info = ownedWindow(r, pids, true, height);
+    auto info = ownedWindow(r, pids, Layers::zeroAndAbove, height);
     if (!info) continue;
     auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == info->ownerPID; });
     if (it == groups.end()) it = groups.insert(groups.end(), {info->ownerPID, {}});
@@ -266,7 +310,9 @@ std::vector<WindowInfo> WindowTracker::protectedWindows(const std::vector<AppRef
       for (const auto& c : familyWindows) {
         if (family.contains(c.ownerPID)) candidates.push_back(c);
       }
-      for (auto& w : group) w.stackingWindowNumber = bestStackingMatch(candidates, w.frame, w.windowNumber);
+      for (auto& w : group) {
+        w.stackingWindowNumber = bestStackingMatch(candidates, w.frame, w.level, w.windowNumber);
+      }
     }
     result.insert(result.end(), std::make_move_iterator(group.begin()), std::make_move_iterator(group.end()));
   }
@@ -283,7 +329,7 @@ int64_t WindowTracker::stackingWindowNumber(const Rect& matching, const std::set
   for (const auto& r : *list) {
     if (auto candidate = stackingCandidate(r, familyPIDs, height)) candidates.push_back(*candidate);
   }
-  return bestStackingMatch(candidates, matching, fallback);
+  return bestStackingMatch(candidates, matching, 0, fallback);
 }
 
 bool WindowTracker::isFrontmostProtectedSurface(const WindowInfo& info) const {
@@ -309,17 +355,26 @@ std::vector<Rect> WindowTracker::framesInFront(const WindowInfo& target, const s
                                                const std::optional<std::set<std::string>>& includingBundleIDs) const {
   std::vector<Rect> gathered;
   auto list = readListIfAny(kListOptions);
-  if (!list) return gathered;
-  const std::set<pid_t> family = familyOf(target.ownerPID);
+  if (!list || target.frame.isNull()) return gathered;
+  std::optional<std::set<pid_t>> family;  // looked up once a window in front needs it
   const double height = mainDisplayHeight();
   const bool filterByBundle = !excludingBundleIDs.empty() || includingBundleIDs.has_value();
   BundleLookup bundleOf(*this);
+  const Rect t = target.frame.standardized();
   for (const auto& r : *list) {
     // The target ends the walk whatever its own size or alpha: everything after it is behind it.
     if (isTarget(r, target)) return gathered;
     if (!WindowFilter::layerZero(r) || !r.ownerPID || isOurs(*r.ownerPID) || !r.number ||
         !WindowFilter::visibleAlpha(r) || !r.bounds || !WindowFilter::substantial(*r.bounds) ||
-        WindowFilter::barShaped(*r.bounds) || r.sharingState == int64_t(WindowSharingState::none)) {
+        WindowFilter::barShaped(*r.bounds) || r.sharingState == int64_t(WindowSharingState::none) ||
+        (r.alpha && *r.alpha < 1)) {
+      continue;
+    }
+    // Only a window that overlaps the target by more than a point each way counts; tested before
+    // the bundle look-ups, which cost more.
+    const Rect frame = screenFrame(*r.bounds, height);
+    if (std::min(frame.maxX(), t.maxX()) - std::max(frame.minX(), t.minX()) <= 1 ||
+        std::min(frame.maxY(), t.maxY()) - std::max(frame.minY(), t.minY()) <= 1) {
       continue;
     }
     const auto& bundleID = bundleOf(*r.ownerPID);
@@ -335,10 +390,9 @@ std::vector<Rect> WindowTracker::framesInFront(const WindowInfo& target, const s
         continue;
       }
     }
-    const Rect frame = screenFrame(*r.bounds, height);
-    if (family.contains(*r.ownerPID) && framesClose(frame, target.frame)) continue;
-    const Rect overlap = frame.intersection(target.frame);
-    if (!overlap.isNull() && overlap.width() > 1 && overlap.height() > 1) gathered.push_back(frame);
+    if (!family) family = familyOf(target.ownerPID);
+    if (family->contains(*r.ownerPID) && framesClose(frame, target.frame)) continue;
+    gathered.push_back(frame);
   }
   return gathered;
 }

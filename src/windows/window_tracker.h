@@ -1,6 +1,8 @@
-// Queries over the window server's window list. Nothing is cached: every call reads a fresh list,
-// once, and walks it once, since these run on every refresh tick and on input events. Bundle
-// identifiers are looked up by pid only for entries that already passed the cheap numeric filters.
+// Queries over the window server's window list. Nothing is cached between calls: every call reads
+// a fresh list, once, and walks it once, since these run on every refresh tick and on input events.
+// Within a refresh the queries share one read instead (see Snapshot): every question of that
+// refresh is answered about the same moment, and the list is read once. Bundle identifiers are
+// looked up by pid only for entries that already passed the cheap numeric filters.
 //
 // Frames are returned and compared in screen space (origin bottom-left of the main display, y up);
 // the list's bounds are converted with the main display's height. Points passed in are in screen
@@ -17,6 +19,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -100,6 +104,32 @@ class WindowTracker {
   // The classifier is built over a tracker, so it is handed in after construction.
   void setClassifier(MeetingWindowClassifier* classifier) { classifier_ = classifier; }
 
+  // One read of the window list (options 17) that the queries use while it lives, in place of
+  // reading their own: the privacy controller holds one for each refresh. isSeated uses it too
+  // (it would read with options 1, which adds only desktop elements; those lie behind every window
+  // an overlay stands between). Snapshots nest; the innermost one is used. Not copyable; it must
+  // not outlive the tracker.
+  class Snapshot {
+   public:
+    explicit Snapshot(const WindowTracker& tracker);
+    ~Snapshot();
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+    // The entries as the window server gave them; none when it gave no list.
+    const std::optional<std::vector<WindowListEntry>>& entries() const { return entries_; }
+
+   private:
+    friend class WindowTracker;
+    const WindowTracker& tracker_;
+    const Snapshot* outer_;
+    std::optional<std::vector<WindowListEntry>> entries_;
+    std::shared_ptr<const std::vector<WindowListRecord>> records_;
+    // The running applications do not change within a refresh either: bundle identifiers and hub
+    // families by pid, each looked up once.
+    mutable std::map<pid_t, std::optional<std::string>> bundleIDs_;
+    mutable std::map<pid_t, std::set<pid_t>> families_;
+  };
+
   // Windows of the given processes, front to back, with a layer, a number, visible alpha and
   // non-degenerate bounds; with layerZeroOnly, layer-0 windows only. An empty set reads nothing.
   std::vector<WindowInfo> onScreenWindows(const std::set<pid_t>& ownedBy, bool layerZeroOnly) const;
@@ -108,8 +138,17 @@ class WindowTracker {
   // that, by display name (case-insensitively; an application without a bundle identifier is never
   // taken). Windows of a hub application go through the meeting-window classifier, which leaves
   // meeting windows out and may narrow a hub window to its chat sidebar; they get the stacking
-  // window number of the family window that really carries their frame.
+  // window number of the family window (of the same level) that really carries their frame.
+  //
+  // Windows of every level from 0 up are taken: a protected application's floating panels,
+  // utility windows, modal panels and pop-ups (a password manager's quick-access panel, a
+  // save-password prompt, a call's mini window) show its content as much as its ordinary windows
+  // do. Each carries its level; windows below level 0 (desktop pictures and the like) are left out.
   std::vector<WindowInfo> protectedWindows(const std::vector<AppRef>& apps) const;
+
+  // The window server's frame (screen space) of an on-screen window, any owner; none when it is
+  // not in the list.
+  std::optional<Rect> windowFrame(int64_t number) const;
 
   // The window of the family whose position in the stacking order stands for a surface with frame
   // `matching`: the best match by overlap (at least half of the frame), size ratios and distance of
@@ -123,9 +162,9 @@ class WindowTracker {
   // Frames of foreign windows in front of `target` that overlap it (each whole frame, not the
   // overlap). This program's own windows, the window manager's, the Dock's large surfaces and the
   // target's family twins are left out, and so are windows that captures leave out (sharing type
-  // none): a hole for them would show the share the target through it. Bundle filters apply when
-  // `excludingBundleIDs` is non-empty
-  // or `includingBundleIDs` is given.
+  // none) and translucent windows (alpha below 1, which do not occlude what lies behind them): a
+  // hole for them would show the share the target through it. Bundle filters apply when
+  // `excludingBundleIDs` is non-empty or `includingBundleIDs` is given.
   std::vector<Rect> framesInFront(const WindowInfo& target, const std::set<std::string>& excludingBundleIDs,
                                   const std::optional<std::set<std::string>>& includingBundleIDs = std::nullopt) const;
 
@@ -149,7 +188,8 @@ class WindowTracker {
   pid_t mirrorHostPID() const;
   pid_t ownPID() const { return ownPID_; }
 
-  // One read of the list with the given options; empty when the window server gives none.
+  // One read of the list with the given options (the snapshot's, while one lives); empty when the
+  // window server gives none.
   std::vector<WindowListRecord> readList(uint32_t options) const;
   // Height of the main display, for converting window-server bounds to screen space.
   double mainDisplayHeight() const;
@@ -167,9 +207,14 @@ class WindowTracker {
   Workspace& workspace() const { return workspace_; }
 
  private:
-  std::optional<std::vector<WindowListRecord>> readListIfAny(uint32_t options) const;
+  // The snapshot's list while one lives, else a fresh read; null when the window server gives none.
+  std::shared_ptr<const std::vector<WindowListRecord>> readListIfAny(uint32_t options) const;
+  static std::shared_ptr<const std::vector<WindowListRecord>> records(
+      const std::optional<std::vector<WindowListEntry>>& entries);
+  // Which layers a query takes.
+  enum class Layers { any, zeroOnly, zeroAndAbove };
   // The record as a window of one of `ownedBy` (see onScreenWindows), or none.
-  std::optional<WindowInfo> ownedWindow(const WindowListRecord& r, const std::set<pid_t>& ownedBy, bool layerZeroOnly,
+  std::optional<WindowInfo> ownedWindow(const WindowListRecord& r, const std::set<pid_t>& ownedBy, Layers layers,
                                         double height) const;
   MeetingWindowClassifier* classifier() const;
 
@@ -179,6 +224,7 @@ class WindowTracker {
   pid_t ownPID_;
   std::function<pid_t()> mirrorHostPID_;
   MeetingWindowClassifier* classifier_;
+  mutable const Snapshot* snapshot_ = nullptr;
 };
 
 }  // namespace corvane

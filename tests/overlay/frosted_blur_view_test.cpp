@@ -17,15 +17,15 @@ TEST(FrostedBlurViewTest, StrengthRuleMapsToMaterialAndAlpha) {
     double alpha;
     Material material;
   };
+  // Weak strengths meet the floor (alpha 0.99, the popover material), under which a capture could
+  // still read the text behind the frost; the rule takes over above it.
   const Row rows[] = {
-      {0, 0.82, Material::titlebar},
-      {0.00009, 0.8645, Material::titlebar},
-      {0.0000969, 0.865, Material::menu},
-      {0.0098, 0.9099, Material::menu},
-      {0.00985, 0.910, Material::popover},
-      {0.146, 0.9549, Material::popover},
-      {0.147, 0.955, Material::sidebar},
-      {0.5, 0.982, Material::sidebar},
+      {0, 0.99, Material::popover},
+      {0.0098, 0.99, Material::popover},
+      {0.146, 0.99, Material::popover},
+      {0.147, 0.99, Material::sidebar},
+      {0.5, 0.99, Material::sidebar},
+      {0.8, 0.9941, Material::sidebar},
       {1, 1.0, Material::fullScreenUI},
   };
   for (const Row& row : rows) {
@@ -34,11 +34,11 @@ TEST(FrostedBlurViewTest, StrengthRuleMapsToMaterialAndAlpha) {
   }
   // Out of range values are clamped; something that is not a number is no strength at all, which
   // still blurs.
-  EXPECT_EQ(FrostedBlurView::effectAlpha(-3), 0.82);
-  EXPECT_EQ(FrostedBlurView::material(-3), Material::titlebar);
+  EXPECT_EQ(FrostedBlurView::effectAlpha(-3), 0.99);
+  EXPECT_EQ(FrostedBlurView::material(-3), Material::popover);
   EXPECT_EQ(FrostedBlurView::effectAlpha(7), 1.0);
   EXPECT_EQ(FrostedBlurView::material(7), Material::fullScreenUI);
-  EXPECT_EQ(FrostedBlurView::effectAlpha(std::numeric_limits<double>::quiet_NaN()), 0.82);
+  EXPECT_EQ(FrostedBlurView::effectAlpha(std::numeric_limits<double>::quiet_NaN()), 0.99);
   EXPECT_EQ(FrostedBlurView::materialIndex(std::numeric_limits<double>::infinity()), 4u);
 
   EXPECT_EQ(int(Material::titlebar), 3);
@@ -65,13 +65,13 @@ TEST(FrostedBlurViewTest, ViewAppliesTheLookAndNeverTakesAClick) {
   EXPECT_EQ(view.effect().blendingMode(), ui::VisualEffectBlendingMode::behindWindow);
   EXPECT_EQ(view.effect().state(), ui::VisualEffectState::active);
   EXPECT_EQ(view.effect().material(), Material::sidebar) << "the default strength 0.5";
-  EXPECT_NEAR(view.effect().alphaValue(), 0.982, 5e-4);
+  EXPECT_EQ(view.effect().alphaValue(), 0.99);
   EXPECT_EQ(view.tint().layer()->backgroundColor(), ui::Color::black(0.3));
 
   view.setBlurIntensity(0);
   view.applyBlurIntensity(view.blurIntensity());
-  EXPECT_EQ(view.effect().material(), Material::titlebar);
-  EXPECT_EQ(view.effect().alphaValue(), 0.82);
+  EXPECT_EQ(view.effect().material(), Material::popover);
+  EXPECT_EQ(view.effect().alphaValue(), 0.99);
   view.setTintAlpha(0.5);
   EXPECT_EQ(view.tint().layer()->backgroundColor(), ui::Color::black(0.5));
 

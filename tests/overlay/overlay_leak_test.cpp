@@ -2,10 +2,12 @@
 // its own content in the share view, while foreign windows in front and revealed applications do.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
 #include "base/png.h"
+#include "overlay/frosted_blur_view.h"
 #include "overlay_test_support.h"
 
 namespace corvane {
@@ -13,6 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using overlaytest::OverlayDesktop;
+
+// Per corner, the part of an r-square outside the quarter circle: (1 - pi/4) r^2, four corners.
+double outsideCorners(double r) { return 4 * (1 - std::acos(-1.0) / 4) * r * r; }
+// What a hole frosts of a window in front rounded by r: the band between its corners and the hole's.
+double frostedHoleCorners(double r) { return outsideCorners(OverlayWindow::holeCornerRadius) - outsideCorners(r) + 8; }
 
 class OverlayLeakTest : public OverlayDesktop {
  protected:
@@ -70,7 +77,10 @@ TEST_F(OverlayLeakTest, AForeignWindowInFrontShowsThroughItsHole) {
   const WindowID front = addWindow(browser, Rect(600, 400, 500, 400));
   refresh();
   ASSERT_EQ(overlayOf(e1)->level(), OverlayManager::frontFrostLevel) << "the frost stands above the browser";
-  EXPECT_EQ(visiblePixels(front), drawnPixels(front)) << "the share sees the whole browser window";
+  // All of the browser window but slivers of its corners that lie over the editor: holes are
+  // rounded more than the platform's 16-point windows, so that they never exceed the window.
+  EXPECT_GE(double(visiblePixels(front)), double(drawnPixels(front)) - frostedHoleCorners(16))
+      << "the share sees the browser window";
   EXPECT_TRUE(probe().isClean());
 
   // Without its hole (a window of a capture-invisible application) the frost covers it.
@@ -124,7 +134,7 @@ TEST_F(OverlayLeakTest, ARecreatedWindowIsNeverUnfrostedAfterARefresh) {
     current = addWindow(editor, frame.offsetBy(round * 10, -round * 10));
     tick();
     ASSERT_EQ(overlayOf(current), frost) << "round " << round << ": the frost is adopted";
-    EXPECT_NEAR(frost->content().effect().presentationAlpha(dispatcher.mediaTime()), 0.982, 5e-4)
+    EXPECT_NEAR(frost->content().effect().presentationAlpha(dispatcher.mediaTime()), 0.99, 5e-4)
         << "no fade-in";
     const auto report = probe();
     EXPECT_TRUE(report.isClean()) << "round " << round << ": " << report.total() << " leaked pixels";
@@ -132,27 +142,77 @@ TEST_F(OverlayLeakTest, ARecreatedWindowIsNeverUnfrostedAfterARefresh) {
   EXPECT_EQ(manager->overlays().size(), 1u);
 }
 
-// The frost rounds its corners by 16 points and cuts holes of that shape, as the platform rounds
-// its windows. A window with sharper corners shows its corners (and only those) to the share.
-TEST_F(OverlayLeakTest, SharperWindowCornersAreTheOnlyPixelsLeft) {
-  const WindowID square = addWindow(editor, Rect(100, 100, 500, 400), 0, /*cornerRadius=*/0);
-  const WindowID rounded = addWindow(notes, Rect(700, 100, 500, 400), 0, /*cornerRadius=*/10);
+// The frost is square, so whatever a window's corners (square, rounded less or more than the
+// platform's usual 16 points) none of them shows; it never reaches beyond the window's frame, so
+// what it frosts needlessly is only what shows past the window's rounded corners.
+TEST_F(OverlayLeakTest, NoCornerOfAnyShapeShowsAndTheFrostBarelyOvershoots) {
+  // A foreign window behind each protected one: what the share sees of it around the corners
+  // measures the frost's overshoot.
+  const WindowID backdrop = addWindow(browser, Rect(60, 60, 1400, 860), 0, 0);
+  const WindowID square = addWindow(editor, Rect(100, 100, 400, 300), 0, /*cornerRadius=*/0);
+  const WindowID slight = addWindow(notes, Rect(560, 100, 400, 300), 0, /*cornerRadius=*/6);
+  const WindowID usual = addWindow(editor, Rect(1000, 100, 400, 300), 0, /*cornerRadius=*/16);
+  const WindowID round = addWindow(notes, Rect(300, 480, 500, 360), 0, /*cornerRadius=*/40);
+  const uint64_t backdropBefore = visiblePixels(backdrop);
   refresh();
   const auto report = probe();
-  // Per corner: the pixels of a 16-point square outside a circle of radius 16 (or between the
-  // circles of radius 10 and 16).
-  EXPECT_EQ(report.leakedPixels.at(square), 4u * 53u);
-  EXPECT_GT(report.leakedPixels.at(rounded), 0u);
-  EXPECT_LT(report.leakedPixels.at(rounded), 4u * 40u);
-  const auto& map = report.visibility;
-  for (int y = 0; y < map.height; ++y) {
-    for (int x = 0; x < map.width; ++x) {
-      if (map.visibleAt(x, y) != square) continue;
-      const int dx = std::min(x - 100, 599 - x);
-      const int dy = std::min(y - 482, 881 - y);
-      ASSERT_TRUE(dx < 16 && dy < 16) << "leak at " << x << "," << y << " is not in a corner";
-    }
+  for (WindowID w : {square, slight, usual, round}) EXPECT_EQ(report.leakedPixels.at(w), 0u) << w;
+  for (WindowID w : {square, slight, usual, round}) {
+    EXPECT_EQ(overlayOf(w)->frame(), desktop.window(w)->bounds.flipped(mainHeight())) << "never larger: " << w;
   }
+  auto outside = outsideCorners;
+  const double overshoot = double(backdropBefore) - double(visiblePixels(backdrop));
+  EXPECT_GT(overshoot, 0);
+  EXPECT_LE(overshoot, outside(6) + outside(16) + outside(40) + 4 * 4);
+}
+
+// A hole lets the share see the window in front; it must never be larger than that window, whose
+// corners may be rounded more than the frost's usual 16 points.
+TEST_F(OverlayLeakTest, HolesStayWithinTheWindowsInFront) {
+  const WindowID e1 = addWindow(editor, Rect(100, 100, 1200, 760));
+  desktop.activateApp(editor);
+  const WindowID rounder = addWindow(browser, Rect(200, 200, 400, 300), 0, /*cornerRadius=*/30);
+  const WindowID square = addWindow(browser, Rect(700, 200, 400, 300), 0, /*cornerRadius=*/0);
+  refresh();
+  ASSERT_EQ(overlayOf(e1)->level(), OverlayManager::frontFrostLevel);
+  EXPECT_TRUE(probe().isClean()) << probe().total();
+  EXPECT_GE(double(visiblePixels(rounder)), double(drawnPixels(rounder)) - frostedHoleCorners(30));
+  EXPECT_GE(double(visiblePixels(square)), double(drawnPixels(square)) - frostedHoleCorners(0));
+
+  // More than ten windows in front: the holes are cut from rectangles, still within each window.
+  std::vector<WindowID> notesInFront;
+  for (int i = 0; i < 12; ++i) {
+    notesInFront.push_back(addWindow(browser, Rect(150 + 90.0 * i, 560 - 25.0 * (i % 3), 140, 120), 0,
+                                     /*cornerRadius=*/i % 2 ? 24 : 32));
+  }
+  tick();
+  ASSERT_GT(overlayOf(e1)->occlusions.size(), maxRoundedHoles);
+  EXPECT_TRUE(probe().isClean()) << probe().total();
+  const WindowID last = notesInFront.back();  // in front of all the others
+  EXPECT_GE(double(visiblePixels(last)), 0.8 * double(drawnPixels(last))) << "the share still sees the notes";
+}
+
+// A frost counts as hiding only where it blurs enough and is opaque enough that text behind it is
+// unreadable; a weaker one is reported as the leak it is. The softest setting meets that floor.
+TEST_F(OverlayLeakTest, AFrostTooWeakToHideIsALeak) {
+  const WindowID e1 = addWindow(editor, Rect(100, 100, 700, 500));
+  manager->setBlurIntensity(0);
+  manager->setTintAlpha(FrostedBlurView::tintAlpha(0));
+  refresh();
+  ui::VisualEffectView& effect = overlayOf(e1)->content().effect();
+  EXPECT_TRUE(probe().isClean()) << "the softest setting still hides";
+
+  auto withEffect = [&](ui::VisualEffectMaterial material, double alpha) {
+    effect.setMaterial(material);
+    effect.setAlphaValue(alpha);
+    dispatcher.runUntilIdle();
+    return probe().leakedPixels.at(e1);
+  };
+  // All but what the "Reveal" control itself paints over.
+  const double all = 0.97 * double(drawnPixels(e1));
+  EXPECT_GT(double(withEffect(ui::VisualEffectMaterial::titlebar, 1.0)), all) << "too light a blur";
+  EXPECT_GT(double(withEffect(ui::VisualEffectMaterial::popover, 0.97)), all) << "too transparent";
+  EXPECT_EQ(withEffect(ui::VisualEffectMaterial::popover, 0.99), 0u);
 }
 
 // The pictures for a person to open: two protected applications, one of them revealed, and a
@@ -172,7 +232,7 @@ TEST_F(OverlayLeakTest, WritesTheShareAndLocalPictures) {
   const auto report = probe();
   EXPECT_TRUE(report.isClean()) << report.total() << " leaked pixels";
   EXPECT_EQ(mustNotBeSeen(), std::set<WindowID>{n1});
-  EXPECT_EQ(visiblePixels(front), drawnPixels(front));
+  EXPECT_GE(double(visiblePixels(front)), double(drawnPixels(front)) - frostedHoleCorners(16));
 
   const char* tmp = std::getenv("TMPDIR");
   const fs::path dir = fs::path(tmp && *tmp ? tmp : "/tmp") / "corvane-overlay-test";

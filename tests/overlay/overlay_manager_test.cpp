@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "overlay/overlay_manager.h"
+
+#include "clearview/window_server_geometry.h"
+#include "platform/sim/sim_input.h"
 #include "overlay_test_support.h"
 
 namespace corvane {
@@ -168,14 +171,14 @@ TEST_F(OverlayManagerTest, TintAndStrengthReachEveryOverlay) {
   manager->setBlurIntensity(0);
   OverlayWindow& o = *overlayOf(e1);
   EXPECT_EQ(o.content().tint().layer()->backgroundColor(), ui::Color::black(0.5));
-  EXPECT_EQ(o.content().effect().material(), ui::VisualEffectMaterial::titlebar);
-  EXPECT_EQ(o.content().effect().alphaValue(), 0.82);
+  EXPECT_EQ(o.content().effect().material(), ui::VisualEffectMaterial::popover);
+  EXPECT_EQ(o.content().effect().alphaValue(), 0.99);
 
   // New overlays start with the manager's values; a revealed one keeps its alpha.
   const WindowID late = addWindow(notes, Rect(300, 50, 300, 200));
   refresh();
   EXPECT_EQ(overlayOf(late)->content().tint().layer()->backgroundColor(), ui::Color::black(0.5));
-  EXPECT_EQ(overlayOf(late)->content().effect().alphaValue(), 0.82);
+  EXPECT_EQ(overlayOf(late)->content().effect().alphaValue(), 0.99);
   o.setRevealed(true, false);
   manager->setBlurIntensity(1);
   EXPECT_EQ(o.content().effect().material(), ui::VisualEffectMaterial::fullScreenUI);
@@ -511,6 +514,104 @@ TEST_F(OverlayManagerTest, TheFollowerSteersOverlaysBetweenRefreshes) {
   manager->clear();
   EXPECT_EQ(f.stops, 1);
   f.handler({{FollowerChange::Kind::moved, e1, Rect(0, 0, 100, 100), {}}});  // nothing left to move
+}
+
+TEST_F(OverlayManagerTest, PanelsAboveTheNormalLevelAreFrostedAtTheirOwnLevel) {
+  const WindowID panel = addWindow(editor, Rect(300, 350, 300, 200), sim::Level::floating);
+  const WindowID prompt = addWindow(notes, Rect(200, 200, 260, 140), sim::Level::modalPanel);
+  const WindowID popUp = addWindow(editor, Rect(900, 200, 200, 260), sim::Level::popUpMenu);
+  refresh();
+  for (auto [window, level] : {std::pair{panel, sim::Level::floating}, std::pair{prompt, sim::Level::modalPanel},
+                               std::pair{popUp, sim::Level::popUpMenu}}) {
+    ASSERT_TRUE(overlayOf(window)) << window;
+    EXPECT_EQ(overlayOf(window)->level(), level) << window;
+    EXPECT_TRUE(directlyAbove(*overlayOf(window), window)) << window;
+  }
+  EXPECT_TRUE(probe().isClean()) << probe().total();
+
+  // The editor comes to the front: its normal window's frost floats to the front-frost level, the
+  // panel's stays at the panel's level (the front-frost level lies below it).
+  desktop.activateApp(editor);
+  refresh();
+  EXPECT_EQ(overlayOf(e1)->level(), OverlayManager::frontFrostLevel);
+  EXPECT_EQ(overlayOf(panel)->level(), sim::Level::floating);
+  EXPECT_TRUE(directlyAbove(*overlayOf(panel), panel));
+  EXPECT_TRUE(probe().isClean()) << probe().total();
+
+  // Floating everything for a Command-Tab, demoting on a foreign click and the activation fast
+  // paths leave it where it is.
+  manager->setClearViewActive(true);
+  manager->preflightActivation("Cmd+Tab");
+  manager->fastPathAppActivated(editor);
+  manager->preDemoteForForeignClick(Point{600, 650});
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(overlayOf(panel)->level(), sim::Level::floating);
+  EXPECT_TRUE(directlyAbove(*overlayOf(panel), panel));
+  EXPECT_EQ(overlayOf(popUp)->level(), sim::Level::popUpMenu);
+  EXPECT_TRUE(probe().isClean()) << probe().total();
+}
+
+TEST_F(OverlayManagerTest, AFrostMovedBySomethingElseIsPutBack) {
+  refresh();
+  OverlayWindow& frost = *overlayOf(e1);
+  const WindowID number = WindowID(frost.windowNumber());
+  const Rect home = desktop.window(e1)->bounds;
+  ASSERT_EQ(desktop.window(number)->bounds, home);
+
+  // Something other than the manager moves the frost (the window server, a follower that lost
+  // track); the window it covers stays put.
+  desktop.moveWindow(number, Point{home.minX() + 200, home.minY() + 90});
+  ASSERT_FALSE(probe().isClean());
+  tick();
+  EXPECT_EQ(desktop.window(number)->bounds, home);
+  EXPECT_TRUE(probe().isClean()) << probe().total();
+
+  // The pointer cannot drag a frost: only the pointer moves.
+  const Point middle{350, 450};  // e1's middle, below its title-bar strip
+  desktop.input().drag(middle, {Point{450, 400}, Point{550, 350}});
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(desktop.window(number)->bounds, home);
+  EXPECT_EQ(desktop.window(e1)->bounds, home);
+}
+
+TEST_F(OverlayManagerTest, ANarrowedHubWindowKeepsItsSidebarFrostWhileTheLiveBoundsMove) {
+  WindowServerGeometry geometry(desktop.platform().windowServerPrivate, desktop.windowServer());
+  makeManager([&](OverlayManager::Dependencies& d) { d.geometry = &geometry; });
+  // The classifier narrowed e2 (700, 100, 600 x 500) to its sidebar: the left 260 points.
+  WindowInfo sidebar{int64_t(e2), editor, Rect(700, 100, 260, 500), int64_t(e2), std::nullopt};
+  WindowInfo whole{int64_t(n1), notes, Rect(150, 150, 500, 400), int64_t(n1), std::nullopt};
+  {
+    const WindowTracker::Snapshot snapshot(tracker);
+    manager->update({sidebar, whole});
+  }
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(overlayOf(e2)->frame(), Rect(700, 100, 260, 500)) << "the call beside the sidebar stays clear";
+
+  // Both windows are being dragged: the live bounds are ahead of the list the refresh read.
+  {
+    const WindowTracker::Snapshot snapshot(tracker);
+    moveWindow(e2, Rect(760, 60, 600, 500));
+    moveWindow(n1, Rect(170, 190, 500, 400));
+    manager->update({sidebar, whole});
+  }
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(overlayOf(e2)->frame(), Rect(760, 60, 260, 500)) << "the sidebar frost moves with the window";
+  EXPECT_EQ(overlayOf(n1)->frame(), Rect(170, 190, 500, 400)) << "an unnarrowed frost takes the live bounds";
+}
+
+TEST_F(OverlayManagerTest, FollowingLiveBoundsKeepsTheNarrowedPart) {
+  const Rect listed(100, 100, 1000, 600);
+  const Rect left(100, 100, 340, 600);
+  const Rect inner(300, 200, 200, 100);
+  // Moved: everything moves with the window.
+  EXPECT_EQ(OverlayManager::followLiveBounds(left, listed, Rect(150, 80, 1000, 600)), Rect(150, 80, 340, 600));
+  EXPECT_EQ(OverlayManager::followLiveBounds(inner, listed, Rect(150, 80, 1000, 600)), Rect(350, 180, 200, 100));
+  // Resized: the sidebar keeps its width and follows the height; never beyond the window.
+  EXPECT_EQ(OverlayManager::followLiveBounds(left, listed, Rect(50, 100, 1200, 700)), Rect(50, 100, 340, 700));
+  EXPECT_EQ(OverlayManager::followLiveBounds(left, listed, Rect(100, 100, 200, 600)), Rect(100, 100, 200, 600));
+  // A strip along the right edge follows that edge.
+  EXPECT_EQ(OverlayManager::followLiveBounds(Rect(800, 100, 300, 600), listed, Rect(100, 100, 900, 600)),
+            Rect(700, 100, 300, 600));
 }
 
 }  // namespace

@@ -214,5 +214,83 @@ TEST_F(QueriesTest, EveryQueryReadsTheListOnce) {
   once("evaluateHubCall", [&] { classifier.evaluateHubCall(kTeams); });
 }
 
+TEST_F(QueriesTest, ProtectedWindowsTakeEveryLevelFromTheNormalOneUp) {
+  const WindowID main = add(slack, {100, 100, 700, 500});
+  const WindowID quick = add(slack, {200, 150, 400, 300}, sim::Level::floating);
+  const WindowID prompt = add(slack, {250, 200, 300, 160}, sim::Level::modalPanel);
+  const WindowID tool = add(slack, {900, 100, 260, 200}, sim::Level::utility);
+  const WindowID menu = add(slack, {300, 260, 200, 240}, sim::Level::popUpMenu);
+  add(slack, {0, 0, 1512, 982}, sim::Level::backstopMenu);  // below the normal level: left alone
+  const auto windows = tracker.protectedWindows({{"com.tinyspeck.slackmacgap", "Slack"}});
+  ASSERT_EQ(numbers(windows), (Numbers{menu, tool, prompt, quick, main}));
+  EXPECT_EQ(windows[0].level, sim::Level::popUpMenu);
+  EXPECT_EQ(windows[1].level, sim::Level::utility);
+  EXPECT_EQ(windows[2].level, sim::Level::modalPanel);
+  EXPECT_EQ(windows[3].level, sim::Level::floating);
+  EXPECT_EQ(windows[4].level, 0);
+
+}
+
+TEST_F(QueriesTest, TranslucentWindowsInFrontCutNoHole) {
+  const WindowID target = add(slack, {100, 100, 800, 600});
+  WindowInfo info{int64_t(target), slack, screen({100, 100, 800, 600}), int64_t(target), std::nullopt};
+  const WindowID opaque = add(other, {600, 400, 500, 400});
+  const WindowID glass = add(other, {150, 150, 300, 300});
+  const WindowID noAlpha = add(other, {500, 120, 200, 200});
+  desktop.setAlpha(glass, 0.5);
+  sim::SimWindow spoiled = *desktop.window(noAlpha);
+  desktop.closeWindow(noAlpha);
+  spoiled.number = 0;
+  spoiled.missingKeys = {"alpha"};
+  desktop.addWindow(spoiled);
+  EXPECT_EQ(tracker.framesInFront(info, {}), (std::vector<Rect>{screen({500, 120, 200, 200}), screen({600, 400, 500, 400})}))
+      << "a window without an alpha counts as opaque";
+  desktop.setAlpha(glass, 0.999);
+  desktop.setAlpha(opaque, 0.999);
+  EXPECT_EQ(tracker.framesInFront(info, {}), std::vector<Rect>{screen({500, 120, 200, 200})});
+  desktop.setAlpha(glass, 1);
+  EXPECT_EQ(tracker.framesInFront(info, {}), (std::vector<Rect>{screen({500, 120, 200, 200}), screen({150, 150, 300, 300})}));
+}
+
+TEST_F(QueriesTest, ASnapshotAnswersEveryQueryFromOneRead) {
+  const WindowID chat = addWindow(teams, {100, 100, 800, 600}, "Chat | General");
+  addWindow(teamsHelper, {100, 100, 800, 600});
+  const WindowID safari = add(other, {0, 0, 500, 500});
+  desktop.activateApp(teams);
+  const WindowInfo target = info(chat);
+  desktop.resetCounters();
+  {
+    const WindowTracker::Snapshot snapshot(tracker);
+    ASSERT_TRUE(snapshot.entries().has_value());
+    EXPECT_EQ(snapshot.entries()->size(), 3u);
+    tracker.protectedWindows({{kTeams, "Teams"}});
+    tracker.isFrontmostProtectedSurface(target);
+    tracker.framesInFront(target, {"x"});
+    tracker.familyWindowInFront(target);
+    tracker.isSeated(1, 2);
+    tracker.windowUnderPoint({10, 10});
+    classifier.evaluateHubCall(kTeams);
+    {
+      const WindowTracker::Snapshot inner(tracker);
+      tracker.framesInFront(target, {});
+    }
+    // One moment of the window server: what changes after the read is not seen.
+    desktop.moveWindow(safari, {700, 0});
+    EXPECT_EQ(tracker.windowFrame(safari), screen({0, 0, 500, 500}));
+    EXPECT_EQ(tracker.windowFrame(123456), std::nullopt);
+    EXPECT_EQ(desktop.windowListReads(), 2u) << "the snapshot and the inner one";
+  }
+  EXPECT_EQ(tracker.windowFrame(safari), screen({700, 0, 500, 500}));
+  EXPECT_EQ(desktop.windowListReads(), 3u) << "without a snapshot, a fresh read";
+
+  // A window server that gives no list: the snapshot holds none, and the queries take their
+  // empty answers.
+  desktop.setWindowListAvailable(false);
+  const WindowTracker::Snapshot none(tracker);
+  EXPECT_FALSE(none.entries().has_value());
+  EXPECT_TRUE(tracker.protectedWindows({{kTeams, "Teams"}}).empty());
+  EXPECT_EQ(tracker.windowFrame(safari), std::nullopt);
+}
+
 }  // namespace
 }  // namespace corvane::hubtest

@@ -427,7 +427,8 @@ class Runner {
     const auto& revealedWindows = controller_->overlays().revealedWindowNumbers();
     std::map<pid_t, bool> isProtected;
     for (const auto& w : desktop_.windows()) {
-      if (!w.onScreen || w.minimised || w.level != 0 || w.alpha <= 0.01 || w.captureExcluded ||
+      // Windows of every level from the normal one up carry the application's content.
+      if (!w.onScreen || w.minimised || w.level < 0 || w.alpha <= 0.01 || w.captureExcluded ||
           w.sharingState == WindowSharingState::none || sc_.meetingWindows.contains(w.number) ||
           revealedWindows.contains(w.number)) {
         continue;

@@ -276,7 +276,9 @@ void SimInput::click(Point location) {
 
 void SimInput::dragBegin(Point from) {
   auto window = state_->windowAt(from);
-  state_->dragged = window ? std::optional<WindowID>(window->number) : std::nullopt;
+  // The program's own windows are borderless panels, which the pointer cannot move.
+  const bool movable = window && window->ownerPID != state_->desktop.selfPID();
+  state_->dragged = movable ? std::optional<WindowID>(window->number) : std::nullopt;
   state_->dragLast = from;
   mouseDown(from);
 }

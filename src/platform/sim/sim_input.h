@@ -59,7 +59,8 @@ class SimInput final : public Input {
   void mouseUp(Point location);
   void click(Point location);
   // A pointer drag of the window under `from`: the button goes down there, each dragTo moves the
-  // pointer and the window with it (a dragged event), dragEnd lets go.
+  // pointer and the window with it (a dragged event), dragEnd lets go. The program's own windows
+  // (borderless panels) do not move: the pointer moves alone.
   void dragBegin(Point from);
   void dragTo(Point location);
   void dragEnd(Point location);

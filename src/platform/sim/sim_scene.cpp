@@ -462,11 +462,13 @@ class SceneDrawer {
     const int y0 = std::max(area_.y0, firstPixel(shape.rect.y0));
     const int y1 = std::min(area_.y1, firstPixel(shape.rect.y1));
     if (x0 >= x1 || y0 >= y1) return;
+    const double radius = blurRadius(node.material);
+    const bool hides = radius >= kHidingBlurRadius && opacity >= kHidingOpacity;
     // Without a picture there is nothing to blur; what the frost covers does not depend on it.
     std::optional<BackdropBlur> blur;
     BackdropBlur::Axis rows;
     if (picture_) {
-      blur.emplace(*picture_, x0, y0, x1, y1, blurRadius(node.material));
+      blur.emplace(*picture_, x0, y0, x1, y1, radius);
       blur->widen(x0, x1);
       rows = blur->rows(y0, y1);
     }
@@ -481,7 +483,7 @@ class SceneDrawer {
           blur->blend(picture_->pixel(lo, y), size_t(lo - x0), size_t(hi - x0), rows.index[size_t(y - y0)],
                       rows.weight[size_t(y - y0)], a);
         }
-        cover(y, lo, hi, a / 256.0);
+        if (hides) cover(y, lo, hi, a / 256.0);
       }
     }
   }

@@ -69,6 +69,12 @@ std::shared_ptr<const WindowScene> makeScene(const ui::Window& window);
 // The blur radius (points) with which a behind-window material is drawn.
 double blurRadius(ui::VisualEffectMaterial material);
 
+// A behind-window blur hides the content behind it (for the leak probe's visibility map) only when
+// it blurs at least this much and is drawn at least this opaque: a lighter blur leaves a window's
+// title legible, a more transparent one shows its text as a ghost. A weaker one covers nothing.
+constexpr double kHidingBlurRadius = 16;
+constexpr double kHidingOpacity = 0.98;
+
 // Draws the scene of window `number` at `bounds` (window-server space) with the window's alpha, for
 // media time `now`.
 void drawScene(Compositor& compositor, const WindowScene& scene, WindowID number, const Rect& bounds, double alpha,

@@ -38,6 +38,10 @@ void Window::setAlphaValue(double alpha) {
   if (!closed_) peer_->setAlphaValue(alpha);
 }
 
+void Window::reassertFrame() {
+  if (!closed_) peer_->setFrame(frame_);
+}
+
 void Window::setFrame(const Rect& frame, bool display) {
   const Rect f = frame.standardized();
   if (f != frame_) {

@@ -80,6 +80,9 @@ class Window {
   Rect frame() const { return frame_; }
   // `display` commits the content at once (after laying it out).
   void setFrame(const Rect& frame, bool display);
+  // Gives the window server the frame last set again, for a window that something else moved
+  // (frame() is the frame last set, not a reading of the window server).
+  void reassertFrame();
 
   void order(WindowOrderingMode mode, int64_t relativeTo);
   void orderFront();
