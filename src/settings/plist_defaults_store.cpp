@@ -296,7 +296,9 @@ bool binaryListIsTame(const std::string& bytes) {
   const uint64_t count = bigEndian(trailer + 8, 8);
   const uint64_t top = bigEndian(trailer + 16, 8);
   const uint64_t table = bigEndian(trailer + 24, 8);
-  if (offsetWidth < 1 || offsetWidth > 8 || refWidth < 1 || refWidth > 8 || count == 0 || count > size ||
+  // More objects than the expanded tree may hold nodes is refused at once, which also bounds the
+  // bookkeeping below.
+  if (offsetWidth < 1 || offsetWidth > 8 || refWidth < 1 || refWidth > 8 || count == 0 || count > maxBinaryNodes ||
       top >= count || table >= size || (size - 32 - table) / offsetWidth < count) {
     return false;
   }
