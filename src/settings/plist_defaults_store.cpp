@@ -299,7 +299,7 @@ bool binaryListIsTame(const std::string& bytes) {
   // More objects than the expanded tree may hold nodes is refused at once, which also bounds the
   // bookkeeping below.
   if (offsetWidth < 1 || offsetWidth > 8 || refWidth < 1 || refWidth > 8 || count == 0 || count > maxBinaryNodes ||
-      top >= count || table >= size || (size - 32 - table) / offsetWidth < count) {
+      top >= count || table < 8 || table > size - 32 || (size - 32 - table) / offsetWidth < count) {
     return false;
   }
   auto offsetOf = [&](uint64_t object) { return bigEndian(data + table + object * offsetWidth, offsetWidth); };
