@@ -1,11 +1,15 @@
 // Desktop descriptions that ask for more than the simulated desktop can draw or hold.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
 #include "base/files.h"
 #include "base/virtual_dispatcher.h"
+#include "platform/defaults_store.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace corvane::sim {
@@ -62,6 +66,27 @@ TEST(SimLoaderLimitsTest, DesktopFilesNestedWithoutEndOrThatAreNotFilesAreRefuse
   EXPECT_FALSE(desktop.loadFile(fifo, &error));
   EXPECT_EQ(error, fifo + ": cannot be read (not a regular file)");
   EXPECT_FALSE(desktop.loadFile("/dev/zero", &error));
+}
+
+TEST(SimDesktopSettingsTest, SettingsNeverGoToADirectoryAnotherUserPreparedInTheTemporaryDirectory) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a directory to another user";
+  // Directories under the names a desktop of this process would once have taken, made by someone else.
+  std::vector<std::string> planted;
+  for (int n = 0; n < 2000; ++n) {
+    planted.push_back("/tmp/corvane-sim-defaults-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+    if (::mkdir(planted.back().c_str(), 0777) == 0) {
+      ASSERT_EQ(::chown(planted.back().c_str(), 65534, 65534), 0);
+    }
+  }
+  {
+    VirtualDispatcher dispatcher;
+    SimDesktop desktop(dispatcher);
+    EXPECT_TRUE(desktop.defaultsStore().set(applicationDomain, "x", true));
+  }
+  for (const auto& dir : planted) {
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << dir;
+    std::filesystem::remove_all(dir);
+  }
 }
 
 }  // namespace
