@@ -44,8 +44,11 @@ void split(const std::string& path, std::string& parent, std::string& name) {
   }
 }
 
-// Empties the directory `name` in `parentFD` (ours, not a link) and removes it.
-bool removeTree(int parentFD, const std::string& name, const std::string& shown, std::string* error) {
+// Walks the directory `name` in `parentFD`, which must be this user's and not a link, and checks
+// that everything in it is this user's too. With `remove`, empties and removes it as well; callers
+// check the whole tree first, so that a foreign file deep inside stops the dump before anything is
+// deleted rather than halfway through.
+bool walkTree(int parentFD, const std::string& name, const std::string& shown, bool remove, std::string* error) {
   Descriptor dir(::openat(parentFD, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (dir.get() < 0) return fail(error, shown + ": cannot be opened: " + lastError());
   struct stat st;
@@ -72,14 +75,14 @@ bool removeTree(int parentFD, const std::string& name, const std::string& shown,
     } else if (cs.st_uid != ::geteuid()) {
       ok = fail(error, shown + "/" + child + ": belongs to another user; left alone");
     } else if (S_ISDIR(cs.st_mode)) {
-      ok = removeTree(dir.get(), child, shown + "/" + child, error);
-    } else if (::unlinkat(dir.get(), child.c_str(), 0) != 0) {
+      ok = walkTree(dir.get(), child, shown + "/" + child, remove, error);
+    } else if (remove && ::unlinkat(dir.get(), child.c_str(), 0) != 0) {
       ok = fail(error, shown + "/" + child + ": cannot be removed: " + lastError());
     }
   }
   ::closedir(stream);
   if (!ok) return false;
-  if (::unlinkat(parentFD, name.c_str(), AT_REMOVEDIR) != 0) {
+  if (remove && ::unlinkat(parentFD, name.c_str(), AT_REMOVEDIR) != 0) {
     return fail(error, shown + ": cannot be removed: " + lastError());
   }
   return true;
@@ -119,7 +122,8 @@ bool replaceDirectory(const std::string& path, const std::vector<std::pair<std::
   if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!S_ISDIR(st.st_mode)) return fail(error, path + ": exists and is not a directory; left alone");
     if (st.st_uid != ::geteuid()) return fail(error, path + ": belongs to another user; left alone");
-    if (!removeTree(parent.get(), name, path, error)) return false;
+    if (!walkTree(parent.get(), name, path, /*remove=*/false, error)) return false;
+    if (!walkTree(parent.get(), name, path, /*remove=*/true, error)) return false;
   } else if (errno != ENOENT) {
     return fail(error, path + ": " + lastError());
   }

@@ -19,8 +19,9 @@ bool consumeTrigger(const std::string& path);
 
 // Replaces the directory at `path` with a fresh, private one (mode 0700) holding `files` (name,
 // contents), each created new with mode 0600. An existing directory is emptied and removed first,
-// but only when it, and everything in it, belongs to this user; a link or a foreign file at `path`
-// stops everything. The parent directory itself is taken as it is.
+// but only when it, and everything in it, belongs to this user: the whole tree is checked before
+// anything is deleted, so a link or a foreign file at `path` or anywhere inside it stops everything
+// and leaves the old directory exactly as it was. The parent directory itself is taken as it is.
 bool replaceDirectory(const std::string& path, const std::vector<std::pair<std::string, std::string>>& files,
                       std::string* error);
 

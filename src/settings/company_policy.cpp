@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "base/json_limits.h"
 #include "base/log.h"
 #include "settings/preferences.h"
 #include "base/text.h"
@@ -16,19 +17,6 @@ using nlohmann::json;
 // Deeper documents are not policies; refusing them keeps every later copy and re-serialisation
 // (which recurse) safe.
 constexpr size_t maxDocumentDepth = 100;
-
-bool deeperThan(const json& root, size_t limit) {
-  std::vector<std::pair<const json*, size_t>> stack{{&root, 1}};
-  while (!stack.empty()) {
-    auto [node, depth] = stack.back();
-    stack.pop_back();
-    if (depth > limit) return true;
-    if (node->is_structured()) {
-      for (const auto& child : *node) stack.emplace_back(&child, depth + 1);
-    }
-  }
-  return false;
-}
 
 // A JSON number with an integral value that fits in 64 bits. Booleans are not numbers here.
 std::optional<int64_t> integerOf(const json& value) {
@@ -88,9 +76,9 @@ void writeSetting(Preferences& p, std::string_view key, const json& value) {
       return;
     }
     if (key == "blurTint") {
-      p.blurTint.set(std::clamp(*number, 0.0, 0.6));
+      p.blurTint.set(std::clamp(*number, 0.0, Preferences::maxBlurTint));
     } else {
-      p.blurIntensity.set(std::clamp(*number, 0.0, 1.0));
+      p.blurIntensity.set(std::clamp(*number, 0.0, Preferences::maxBlurIntensity));
     }
     return;
   }
@@ -160,7 +148,7 @@ std::optional<CompanyPolicy> CompanyPolicy::parse(const json& document, LogSink*
     return std::nullopt;
   };
   if (!document.is_object()) return reject("the document is not a JSON object");
-  if (deeperThan(document, maxDocumentDepth)) return reject("the document is nested too deeply");
+  if (jsonDeeperThan(document, maxDocumentDepth)) return reject("the document is nested too deeply");
   auto versionMember = document.find("version");
   if (versionMember == document.end()) return reject("it has no \"version\"");
   auto version = integerOf(*versionMember);
@@ -190,6 +178,11 @@ std::optional<CompanyPolicy> CompanyPolicy::parse(const json& document, LogSink*
     policy.cacheJSON = document.dump();
   } catch (const json::exception&) {
     policy.cacheJSON.clear();
+  }
+  // Refused here, before anything is cached: a larger document would be written into the settings
+  // file and could make it too large to be read at the next start.
+  if (policy.cacheJSON.size() > maxDocumentBytes) {
+    return reject("the document is larger than " + std::to_string(maxDocumentBytes) + " bytes");
   }
   if (auto updatedAt = document.find("updatedAt"); updatedAt != document.end() && updatedAt->is_string()) {
     policy.updatedAt = updatedAt->get<std::string>();

@@ -16,6 +16,7 @@
 // Threading: main thread (the preferences store's thread).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -52,14 +53,19 @@ struct CompanyPolicy {
     friend bool operator==(const ApplyResult&, const ApplyResult&) = default;
   };
 
+  // The largest policy accepted, in bytes: of its file, and of its JSON text as kept for the next
+  // start. It keeps the cached copy well inside what the settings file may hold, so a policy can
+  // never make the settings file unreadable.
+  static constexpr size_t maxDocumentBytes = size_t(1) << 20;
+
   int64_t version = 1;
   std::optional<std::string> updatedAt;
   std::map<std::string, Mode> modes;
   std::map<std::string, nlohmann::json> settings;
   std::string cacheJSON;  // the whole source document as JSON text, for the next start
 
-  // The policy of a decoded document, or nothing when it has no valid "version" (or is not an
-  // object). When `log` is given, a rejection and malformed members are logged with their reason.
+  // The policy of a decoded document, or nothing when it has no valid "version", is not an object,
+  // nests too deeply or is larger than maxDocumentBytes. When `log` is given, a rejection and malformed members are logged with their reason.
   static std::optional<CompanyPolicy> parse(const nlohmann::json& document, LogSink* log = nullptr);
 
   // Applies the policy to the store (see the header comment); values of the wrong type are logged

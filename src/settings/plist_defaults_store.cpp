@@ -17,22 +17,71 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/files.h"
 #include "base/log.h"
 
 namespace corvane {
 namespace {
 
-struct PlistFree {
-  void operator()(void* node) const {
-    if (node) plist_free(node);
+// Frees a node tree of any depth. libplist's own free recurses once per level, which a hostile file
+// nested a million levels deep turns into a stack overflow; this one walks down to a leaf, frees it,
+// and goes on from its parent.
+// With keepRoot, only the node's contents go and the node stays (an empty container).
+void freeTree(plist_t root, bool keepRoot = false) {
+  if (!root) return;
+  std::vector<plist_t> path{root};
+  while (!path.empty()) {
+    plist_t node = path.back();
+    plist_t child = nullptr;
+    if (plist_get_node_type(node) == PLIST_ARRAY) {
+      uint32_t n = plist_array_get_size(node);
+      if (n > 0) child = plist_array_get_item(node, n - 1);
+    } else if (plist_get_node_type(node) == PLIST_DICT) {
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      char* key = nullptr;
+      if (it) plist_dict_next_item(node, it, &key, &child);
+      std::free(key);
+      std::free(it);
+    }
+    if (child) {
+      path.push_back(child);
+      continue;
+    }
+    path.pop_back();
+    if (path.empty()) {
+      if (!keepRoot) plist_free(node);  // a leaf, or a container emptied above
+    } else if (plist_get_node_type(path.back()) == PLIST_ARRAY) {
+      plist_array_item_remove(node);
+    } else {
+      plist_t key = plist_dict_item_get_key(node);
+      char* name = nullptr;
+      if (key) plist_get_key_val(key, &name);
+      if (name) {
+        plist_dict_remove_item(path.back(), name);
+        std::free(name);
+      } else {
+        return;  // cannot happen with a dictionary libplist built; leak rather than loop
+      }
+    }
   }
+}
+
+struct PlistFree {
+  void operator()(void* node) const { freeTree(static_cast<plist_t>(node)); }
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
-// Nesting deeper than this is not a settings value; such a value reads as missing.
+// Nesting deeper than this is not a settings value: such a value reads as missing, is never
+// written, and is left out of a file when it is read.
 constexpr int maxDepth = 64;
 // Settings files are small; anything larger is not one of ours and is left alone.
-constexpr off_t maxFileSize = 16 << 20;
+constexpr size_t maxFileSize = 16 << 20;
+// A binary property list may share objects between containers, which the parser copies out into a
+// tree, and it parses in time growing with the square of the depth. Binary lists deeper or larger
+// than this (once expanded) are refused before they are parsed.
+constexpr uint64_t maxBinaryHeight = 256;
+constexpr uint64_t maxBinaryNodes = 1 << 20;
 
 std::string errnoText(int error) { return std::strerror(error); }
 
@@ -114,6 +163,23 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
   }
 }
 
+// Whether a value nests deeper than maxDepth (the value itself is at depth 0).
+bool nestedTooDeeply(const PlistValue& value) {
+  std::vector<std::pair<const PlistValue*, int>> stack{{&value, 0}};
+  while (!stack.empty()) {
+    auto [v, depth] = stack.back();
+    stack.pop_back();
+    if (depth > maxDepth) return true;
+    if (const auto* array = v->get<PlistValue::Array>()) {
+      for (const auto& element : *array) stack.emplace_back(&element, depth + 1);
+    } else if (const auto* dict = v->get<PlistValue::Dictionary>()) {
+      for (const auto& [key, element] : *dict) stack.emplace_back(&element, depth + 1);
+    }
+  }
+  return false;
+}
+
+// Only called with values nestedTooDeeply refused, so the recursion is bounded.
 plist_t toNode(const PlistValue& value) {
   switch (value.type()) {
     case PlistValue::Type::boolean:
@@ -188,61 +254,185 @@ struct ReadResult {
 
 ReadResult readFile(const std::string& path) {
   ReadResult result;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    // ENOTDIR: some component of the directory is not a directory, so the file cannot exist.
-    if (errno == ENOENT || errno == ENOTDIR) return result;
-    result.status = ReadResult::Status::failed;
-    result.error = errnoText(errno);
-    result.signature = statPath(path);
-    return result;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    result.status = ReadResult::Status::failed;
-    result.error = "not a regular file";
-    result.signature = statPath(path);
-    ::close(fd);
-    return result;
-  }
-  result.signature = signatureOf(st);
-  if (st.st_size > maxFileSize) {
-    result.status = ReadResult::Status::failed;
-    result.error = "the file is too large to be a settings file";
-    ::close(fd);
-    return result;
-  }
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      result.status = ReadResult::Status::failed;
-      result.error = errnoText(errno);
-      ::close(fd);
+  FileContents contents = readRegularFile(path, maxFileSize);
+  switch (contents.status) {
+    case FileContents::Status::ok:
+      result.status = ReadResult::Status::ok;
+      result.bytes = std::move(contents.bytes);
+      result.signature = signatureOf(contents.info);
       return result;
-    }
-    if (n == 0) break;
-    result.bytes.append(buffer, static_cast<size_t>(n));
-    if (result.bytes.size() > static_cast<size_t>(maxFileSize)) {
-      result.status = ReadResult::Status::failed;
+    case FileContents::Status::missing:
+      return result;
+    case FileContents::Status::tooLarge:
       result.error = "the file is too large to be a settings file";
-      ::close(fd);
-      return result;
-    }
+      break;
+    case FileContents::Status::notRegular:
+    case FileContents::Status::failed:
+      result.error = contents.error;
+      break;
   }
-  ::close(fd);
-  result.status = ReadResult::Status::ok;
+  result.status = ReadResult::Status::failed;
+  result.signature = statPath(path);
   return result;
 }
 
+uint64_t bigEndian(const uint8_t* p, size_t width) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < width; ++i) v = v << 8 | p[i];
+  return v;
+}
+
+// Whether a binary property list is small and shallow enough to hand to the parser: its objects,
+// expanded into the tree the parser builds, are at most maxBinaryNodes, nested at most
+// maxBinaryHeight deep, with no cycle. Anything this cannot make sense of is refused too; the
+// parser would refuse it as well, and this store only ever writes XML.
+bool binaryListIsTame(const std::string& bytes) {
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t size = bytes.size();
+  if (size < 8 + 32) return false;
+  const uint8_t* trailer = data + size - 32;
+  const size_t offsetWidth = trailer[6];
+  const size_t refWidth = trailer[7];
+  const uint64_t count = bigEndian(trailer + 8, 8);
+  const uint64_t top = bigEndian(trailer + 16, 8);
+  const uint64_t table = bigEndian(trailer + 24, 8);
+  // More objects than the expanded tree may hold nodes is refused at once, which also bounds the
+  // bookkeeping below.
+  if (offsetWidth < 1 || offsetWidth > 8 || refWidth < 1 || refWidth > 8 || count == 0 || count > maxBinaryNodes ||
+      top >= count || table < 8 || table > size - 32 || (size - 32 - table) / offsetWidth < count) {
+    return false;
+  }
+  auto offsetOf = [&](uint64_t object) { return bigEndian(data + table + object * offsetWidth, offsetWidth); };
+  // A container's references: where they start and how many (dictionaries: keys, then values).
+  auto references = [&](uint64_t object, uint64_t& first, uint64_t& n) -> bool {
+    n = 0;
+    const uint64_t at = offsetOf(object);
+    if (at < 8 || at >= table) return false;
+    const uint8_t marker = data[at];
+    const uint8_t kind = marker >> 4;
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;  // not a container
+    uint64_t length = marker & 0x0F;
+    uint64_t cursor = at + 1;
+    if (length == 0x0F) {
+      if (cursor >= table || (data[cursor] >> 4) != 0x1) return false;
+      const size_t width = size_t(1) << (data[cursor] & 0x0F);
+      if (width > 8 || cursor + 1 + width > table) return false;
+      length = bigEndian(data + cursor + 1, width);
+      cursor += 1 + width;
+    }
+    if (kind == 0xD) {
+      if (length > size) return false;
+      length *= 2;
+    }
+    if (length > (table - cursor) / refWidth) return false;
+    first = cursor;
+    n = length;
+    return true;
+  };
+  // Post-order walk with memoised heights and expanded sizes; state 1 marks objects on the path.
+  std::vector<uint32_t> height(count, 0);
+  std::vector<uint64_t> nodes(count, 0);
+  std::vector<uint8_t> state(count, 0);  // 0 new, 1 on the path, 2 done
+  struct Frame {
+    uint64_t object, first, n, next;
+  };
+  std::vector<Frame> stack;
+  auto enter = [&](uint64_t object) -> bool {
+    Frame f{object, 0, 0, 0};
+    if (!references(object, f.first, f.n)) return false;
+    state[object] = 1;
+    height[object] = 1;
+    nodes[object] = 1;
+    stack.push_back(f);
+    return stack.size() <= maxBinaryHeight;
+  };
+  if (!enter(top)) return false;
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    if (f.next == f.n) {
+      const uint64_t done = f.object;
+      state[done] = 2;
+      stack.pop_back();
+      if (!stack.empty()) {
+        const uint64_t parent = stack.back().object;
+        height[parent] = std::max(height[parent], height[done] + 1);
+        nodes[parent] = std::min<uint64_t>(nodes[parent] + nodes[done], maxBinaryNodes + 1);
+        if (nodes[parent] > maxBinaryNodes) return false;
+      }
+      continue;
+    }
+    const uint64_t child = bigEndian(data + f.first + f.next * refWidth, refWidth);
+    ++f.next;
+    if (child >= count || state[child] == 1) return false;  // out of range, or a cycle
+    if (state[child] == 2) {
+      const uint64_t parent = f.object;
+      height[parent] = std::max(height[parent], height[child] + 1);
+      nodes[parent] = std::min<uint64_t>(nodes[parent] + nodes[child], maxBinaryNodes + 1);
+      if (height[parent] > maxBinaryHeight || nodes[parent] > maxBinaryNodes) return false;
+      continue;
+    }
+    if (!enter(child)) return false;
+  }
+  return true;
+}
+
+// Whether the value nests deeper than maxDepth (the value itself is at depth 0).
+bool tooDeep(plist_t value) {
+  std::vector<std::pair<plist_t, int>> stack{{value, 0}};
+  while (!stack.empty()) {
+    auto [node, depth] = stack.back();
+    stack.pop_back();
+    if (depth > maxDepth) return true;
+    if (plist_get_node_type(node) == PLIST_ARRAY) {
+      for (uint32_t i = 0, n = plist_array_get_size(node); i < n; ++i)
+        stack.emplace_back(plist_array_get_item(node, i), depth + 1);
+    } else if (plist_get_node_type(node) == PLIST_DICT) {
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      while (it) {
+        char* key = nullptr;
+        plist_t child = nullptr;
+        plist_dict_next_item(node, it, &key, &child);
+        std::free(key);
+        if (!child) break;
+        stack.emplace_back(child, depth + 1);
+      }
+      std::free(it);
+    }
+  }
+  return false;
+}
+
 // The parsed root dictionary, or null when the bytes are not a property list with a dictionary root.
-PlistPtr parseDictionary(const std::string& bytes) {
+// Values nested deeper than maxDepth are taken out (their keys are added to `leftOut`), so that the
+// rest of the file stays in use and nothing too deep is ever written back.
+PlistPtr parseDictionary(const std::string& bytes, std::vector<std::string>* leftOut = nullptr) {
   if (bytes.empty()) return nullptr;
+  if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) && !binaryListIsTame(bytes)) return nullptr;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   PlistPtr owned(root);
   if (!owned || plist_get_node_type(root) != PLIST_DICT) return nullptr;
+  std::vector<std::string> deep;
+  plist_dict_iter it = nullptr;
+  plist_dict_new_iter(root, &it);
+  while (it) {
+    char* key = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(root, it, &key, &value);
+    if (!value) {
+      std::free(key);
+      break;
+    }
+    if (key && tooDeep(value)) deep.emplace_back(key);
+    std::free(key);
+  }
+  std::free(it);
+  for (const auto& key : deep) {
+    freeTree(plist_dict_get_item(root, key.c_str()), /*keepRoot=*/true);
+    plist_dict_remove_item(root, key.c_str());
+  }
+  if (leftOut) leftOut->insert(leftOut->end(), deep.begin(), deep.end());
   return owned;
 }
 
@@ -261,6 +451,11 @@ bool makePrivateDirectories(const std::string& path, std::string* error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     *error = path + " is not a directory";
+    return false;
+  }
+  // A directory someone else made first (in a shared place) is not where this user's settings go.
+  if (st.st_uid != ::geteuid()) {
+    *error = path + " belongs to another user";
     return false;
   }
   return true;
@@ -489,12 +684,18 @@ void PlistDefaultsStore::reload(Domain& d) {
       d.seen = read.signature;
       d.loaded = true;
       return;
-    case ReadResult::Status::ok:
-      base = parseDictionary(read.bytes);
+    case ReadResult::Status::ok: {
+      std::vector<std::string> leftOut;
+      base = parseDictionary(read.bytes, &leftOut);
+      for (const auto& key : leftOut) {
+        log_.log("Corvane: settings file " + d.path + ": the value of \"" + key +
+                 "\" is nested too deeply; it is left out and the other settings are kept");
+      }
       if (base) {
         d.seen = read.signature;
         break;
       }
+    }
       {
         std::string error;
         auto aside = moveAside(d.path, utcStamp(clock_.wallTime()), &error);
@@ -597,7 +798,12 @@ void PlistDefaultsStore::refreshManaged() {
              "); no setting is forced");
     return;
   }
-  managed_->root = parseDictionary(read.bytes);
+  std::vector<std::string> leftOut;
+  managed_->root = parseDictionary(read.bytes, &leftOut);
+  for (const auto& key : leftOut) {
+    log_.log("Corvane: managed settings file " + managedPath_ + ": the value of \"" + key +
+             "\" is nested too deeply; it is not forced");
+  }
   if (!managed_->root) {
     log_.log("Corvane: managed settings file " + managedPath_ + " is not a valid property list; no setting is forced");
   }
@@ -626,6 +832,12 @@ bool PlistDefaultsStore::change(std::string_view domain, const PlistValue::Dicti
   if (!d) {
     log_.log("Corvane: settings domain \"" + std::string(domain) + "\" cannot be opened");
     return false;
+  }
+  for (const auto& [key, value] : values) {
+    if (nestedTooDeeply(value)) {
+      log_.log("Corvane: the value for \"" + key + "\" is nested too deeply to be saved; nothing is changed");
+      return false;
+    }
   }
   for (const auto& [key, value] : values) {
     plist_dict_set_item(d->contents.get(), key.c_str(), toNode(value));

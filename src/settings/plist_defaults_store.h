@@ -16,7 +16,11 @@
 // renamed aside to "<file>.corrupt-<UTC timestamp>", a line is logged, and the domain starts empty
 // (or, when the file went bad while the program ran, keeps the values it held and writes them back).
 // A file that can be neither read nor set aside is never overwritten: the domain then lives in
-// memory only and every write reports failure.
+// memory only and every write reports failure. Only regular files of at most 16 MiB are read (a
+// FIFO or device is never waited on). A value nested more than 64 levels deep is left out when the
+// file is read (the rest of the file stays in use, and the next write drops it) and refused when it
+// is written; a binary property list too deep or too large to parse safely counts as unparsable.
+// The directory is used only when it belongs to this user.
 //
 // Threading: any thread (one mutex serialises the calls).
 #pragma once

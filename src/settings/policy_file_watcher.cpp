@@ -103,7 +103,7 @@ void PolicyFileWatcher::checkNow() {
   state.remember(st);
 
   std::string error;
-  auto text = readFileText(path_, &error);
+  auto text = readFileText(path_, &error, CompanyPolicy::maxDocumentBytes);
   if (!text) {
     log_.log("Corvane: company policy file " + path_ + " could not be read (" + error + "); nothing changes");
     state.lastText.reset();

@@ -4,8 +4,9 @@
 //
 // The watcher reads the file when started and again whenever it changes (it looks every second on
 // the main queue). Each new document that decodes as a JSON object with a valid "version" is handed
-// to the delivery callback, which start-up registers to apply it. A file that cannot be read, is not
-// JSON, is not an object or is rejected as a policy is logged with its reason, and nothing changes;
+// to the delivery callback, which start-up registers to apply it. A file that cannot be read (it is not
+// a regular file, or it is larger than CompanyPolicy::maxDocumentBytes), is not JSON, is not an
+// object or is rejected as a policy is logged with its reason, and nothing changes;
 // an unchanged file is not delivered twice. Removing the file changes nothing either: the policy
 // last applied stays in force (it is the preferences store's cached policy).
 //

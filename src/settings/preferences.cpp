@@ -1,6 +1,7 @@
 #include "settings/preferences.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,11 +31,19 @@ bool readBool(DefaultsStore& defaults, LogSink& log, std::string_view key, bool 
   return fallback;
 }
 
-double readDouble(DefaultsStore& defaults, LogSink& log, std::string_view key, double fallback) {
+// A stored number, clamped into lo ... hi (a hand-edited or old file may hold anything).
+double readDouble(DefaultsStore& defaults, LogSink& log, std::string_view key, double fallback, double lo, double hi) {
   if (!defaults.object(applicationDomain, key)) return fallback;
-  if (auto d = defaults.doubleValue(applicationDomain, key)) return *d;
-  reportUnreadable(log, key, "is not a number");
-  return fallback;
+  auto d = defaults.doubleValue(applicationDomain, key);
+  if (!d || std::isnan(*d)) {
+    reportUnreadable(log, key, "is not a number");
+    return fallback;
+  }
+  if (*d < lo || *d > hi) {
+    log.log("Corvane: stored setting \"" + std::string(key) + "\" is outside " + format("%.1f", {lo}) + " ... " +
+            format("%.1f", {hi}) + "; using the nearest allowed value");
+  }
+  return std::clamp(*d, lo, hi);
 }
 
 template <typename T, typename Decode>
@@ -96,8 +105,8 @@ Preferences::Preferences(DefaultsStore& defaults, Dispatcher& dispatcher, LogSin
       triggerApps(objectWillChange_, readAppList(defaults, log, "triggerApps", {defaultTriggerApp()})),
       autoDetectEnabled(objectWillChange_, readBool(defaults, log, "autoDetectEnabled", true)),
       blurOnlyWhenTriggerAppOpen(objectWillChange_, readBool(defaults, log, "blurOnlyWhenTriggerAppOpen", false)),
-      blurTint(objectWillChange_, readDouble(defaults, log, "blurTint", 0.3)),
-      blurIntensity(objectWillChange_, readDouble(defaults, log, "blurIntensity", 0.5)),
+      blurTint(objectWillChange_, readDouble(defaults, log, "blurTint", 0.3, 0.0, maxBlurTint)),
+      blurIntensity(objectWillChange_, readDouble(defaults, log, "blurIntensity", 0.5, 0.0, maxBlurIntensity)),
       blurDesktop(objectWillChange_, readBool(defaults, log, "blurDesktop", false)),
       clearViewEnabled(objectWillChange_, true),
       blurDock(objectWillChange_, readBool(defaults, log, "blurDock", false)),

@@ -123,8 +123,12 @@ class Preferences {
   PreferenceProperty<std::vector<AppRef>> triggerApps;
   PreferenceProperty<bool> autoDetectEnabled;
   PreferenceProperty<bool> blurOnlyWhenTriggerAppOpen;
+  // 0 ... maxBlurTint; a stored or policy value outside is clamped into it.
   PreferenceProperty<double> blurTint;
+  // 0 ... maxBlurIntensity; likewise.
   PreferenceProperty<double> blurIntensity;
+  static constexpr double maxBlurTint = 0.6;
+  static constexpr double maxBlurIntensity = 1.0;
   PreferenceProperty<bool> blurDesktop;
   // Always true: an assignment of false is followed at once by an assignment of true. Never stored.
   PreferenceProperty<bool> clearViewEnabled;

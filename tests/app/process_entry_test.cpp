@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -93,6 +96,22 @@ TEST_F(ProcessEntryTest, CaptureWindowFailures) {
   EXPECT_EQ(run({"--capture-window", "101", (dir / "missing" / "w.png").string()}), 1);
   EXPECT_EQ(err.str().rfind("Backing-store probe failed: ", 0), 0u) << err.str();
   EXPECT_EQ(out.str(), "");
+}
+
+TEST_F(ProcessEntryTest, ProbesReplaceALinkPlantedAtTheirOutputInsteadOfWritingThroughIt) {
+  // Another user's file, and a link to it where the probe is told to write (a shared directory).
+  const fs::path victim = dir / "victim.txt";
+  std::ofstream(victim) << "precious";
+  for (const char* name : {"w.png", "d.png"}) fs::create_symlink(victim, dir / name);
+  EXPECT_EQ(run({"--capture-window", "101", (dir / "w.png").string()}), 0) << err.str();
+  EXPECT_EQ(run({"--capture-display-stream", (dir / "d.png").string()}), 0) << err.str();
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+  for (const char* name : {"w.png", "d.png"}) {
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(dir / name))) << name;
+    std::string error;
+    EXPECT_TRUE(readPNG((dir / name).string(), &error)) << error;
+  }
 }
 
 TEST_F(ProcessEntryTest, DisplayStreamProbeWritesOneFrameOfTheMainDisplay) {

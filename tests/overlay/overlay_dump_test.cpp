@@ -148,8 +148,13 @@ TEST(DiagnosticDumpTest, LeavesWhatBelongsToOtherUsersAlone) {
   std::ofstream(foreignDir / "theirs.txt") << "theirs";
   std::ofstream(foreignTrigger) << "";
   const fs::path mixed = dir / "mixed";
-  fs::create_directory(mixed);
+  fs::create_directories(mixed / "sub");
   std::ofstream(mixed / "theirs.txt") << "theirs";
+  // Files of ours around it, so that whichever order the directory lists them in, some come first.
+  for (int i = 0; i < 12; ++i) {
+    std::ofstream(mixed / ("ours-" + std::to_string(i) + ".txt")) << "ours";
+    std::ofstream(mixed / "sub" / ("ours-" + std::to_string(i) + ".txt")) << "ours";
+  }
   // Hand them to another user; only root may do that, so without it the test takes paths that
   // root owns instead.
   const bool root = ::geteuid() == 0;
@@ -168,10 +173,15 @@ TEST(DiagnosticDumpTest, LeavesWhatBelongsToOtherUsersAlone) {
     EXPECT_EQ(readAll(foreignDir / "theirs.txt"), "theirs");
     EXPECT_FALSE(fs::exists(foreignDir / "report.txt"));
     EXPECT_TRUE(fs::exists(foreignTrigger));
-    // Our directory with a file of another user in it: the file is not deleted, nothing is written.
+    // Our directory with a file of another user in it: the file is not deleted, nothing is written,
+    // and nothing of ours in it was deleted either (the tree is checked before anything goes).
     EXPECT_FALSE(DiagnosticDump::replaceDirectory(mixed.string(), {{"report.txt", "x"}}, &error));
     EXPECT_EQ(readAll(mixed / "theirs.txt"), "theirs");
     EXPECT_FALSE(fs::exists(mixed / "report.txt"));
+    for (int i = 0; i < 12; ++i) {
+      EXPECT_TRUE(fs::exists(mixed / ("ours-" + std::to_string(i) + ".txt"))) << i;
+      EXPECT_TRUE(fs::exists(mixed / "sub" / ("ours-" + std::to_string(i) + ".txt"))) << i;
+    }
   }
   EXPECT_FALSE(DiagnosticDump::replaceDirectory((dir / "..").string(), {}, &error));
   EXPECT_FALSE(DiagnosticDump::replaceDirectory((dir / "fresh").string(), {{"../escape.txt", "x"}}, &error));

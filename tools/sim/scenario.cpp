@@ -1,11 +1,16 @@
 #include "scenario.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 
 #include "base/files.h"
+#include "base/json_limits.h"
+#include "platform/sim/sim_loader.h"
 
 namespace corvane::simtool {
 
@@ -45,12 +50,55 @@ const std::map<std::string, EventShape>& eventShapes() {
   return shapes;
 }
 
-bool isPoint(const json& v) {
-  return v.is_array() && v.size() == 2 && v[0].is_number() && v[1].is_number() &&
-         std::isfinite(v[0].get<double>()) && std::isfinite(v[1].get<double>());
+bool isCoordinate(const json& v) {
+  return v.is_number() && v.get<double>() >= -sim::kMaxCoordinate && v.get<double>() <= sim::kMaxCoordinate;
 }
 
-bool isWholeNumber(const json& v) { return v.is_number_integer() || v.is_number_unsigned(); }
+bool isPoint(const json& v) { return v.is_array() && v.size() == 2 && isCoordinate(v[0]) && isCoordinate(v[1]); }
+
+
+// A whole number within lo ... hi. Values are compared before any conversion, so one beyond the
+// range of the type it becomes (a pid of 4294967797) is refused rather than wrapped.
+bool isWholeNumberIn(const json& v, int64_t lo, int64_t hi) {
+  if (v.is_number_unsigned()) return v.get<uint64_t>() >= uint64_t(std::max<int64_t>(lo, 0)) && v.get<uint64_t>() <= uint64_t(hi);
+  if (v.is_number_integer()) return v.get<int64_t>() >= lo && v.get<int64_t>() <= hi;
+  return false;
+}
+
+struct WholeRange {
+  const char* key;
+  int64_t lo, hi;
+};
+
+// The ranges of the whole-number members of events: process ids, window numbers, and how many
+// times Tab is pressed while Command is held.
+constexpr WholeRange kWholeRanges[] = {
+    {"pid", 1, INT32_MAX},
+    {"to", 1, INT32_MAX},
+    {"number", 1, UINT32_MAX},
+    {"tabs", 1, kMaxTabs},
+};
+
+std::string rangeText(int64_t lo, int64_t hi) { return std::to_string(lo) + " to " + std::to_string(hi); }
+
+// A run's name becomes the name of its output directory under out/: one plain path component.
+bool isSafeName(const std::string& name) {
+  if (name.empty() || name.size() > 100 || name.front() == '.') return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+  });
+}
+
+// The default name, from the file name: characters a name may not hold become '_'.
+std::string nameFromFile(const std::string& path) {
+  std::string name = std::filesystem::path(path).stem().string();
+  for (char& c : name) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.')) c = '_';
+  }
+  while (!name.empty() && name.front() == '.') name.erase(name.begin());
+  if (name.size() > 100) name.resize(100);
+  return name.empty() ? "scenario" : name;
+}
 
 bool readApps(const json& v, std::vector<AppRef>& out, std::string& what) {
   if (!v.is_array()) {
@@ -73,10 +121,6 @@ bool readApps(const json& v, std::vector<AppRef>& out, std::string& what) {
 // Checks one event's members beyond their presence.
 std::optional<std::string> checkEvent(const ScenarioEvent& e) {
   const json& s = e.fields;
-  auto whole = [&](const char* key) -> std::optional<std::string> {
-    if (s.contains(key) && !isWholeNumber(s[key])) return std::string(key) + ": expected a whole number";
-    return std::nullopt;
-  };
   auto boolean = [&](const char* key) -> std::optional<std::string> {
     if (s.contains(key) && !s[key].is_boolean()) return std::string(key) + ": expected true or false";
     return std::nullopt;
@@ -96,8 +140,10 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     for (const char* v : values) list += (list.empty() ? "" : ", ") + std::string("\"") + v + "\"";
     return std::string(key) + ": expected one of " + list;
   };
-  for (const char* key : {"pid", "number", "to", "tabs"}) {
-    if (auto err = whole(key)) return err;
+  for (const auto& range : kWholeRanges) {
+    if (s.contains(range.key) && !isWholeNumberIn(s[range.key], range.lo, range.hi)) {
+      return std::string(range.key) + ": expected a whole number from " + rangeText(range.lo, range.hi);
+    }
   }
   for (const char* key : {"input", "output", "inUse", "granted"}) {
     if (auto err = boolean(key)) return err;
@@ -127,9 +173,6 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
   }
   if (e.kind == "menu") {
     if (auto err = oneOf("item", {"toggle", "peek"})) return err;
-  }
-  if (e.kind == "commandTab" && s.contains("tabs") && s["tabs"].get<int64_t>() < 1) {
-    return std::string("tabs: expected 1 or more");
   }
   if (e.kind == "picture") {
     if (!s["name"].is_string() || s["name"].get<std::string>().empty()) return std::string("name: expected a name");
@@ -167,8 +210,8 @@ static bool readPreferences(const json& p, Scenario& s, const std::string& where
       if (!value.is_boolean()) return what = where + "." + key + ": expected true or false", false;
       (key == "autoDetectEnabled" ? s.autoDetectEnabled : s.requireCorvane) = value.get<bool>();
     } else if (key == "blurIntensity") {
-      if (!value.is_number() || !std::isfinite(value.get<double>())) {
-        return what = where + ".blurIntensity: expected a number", false;
+      if (!value.is_number() || !(value.get<double>() >= 0 && value.get<double>() <= 1)) {
+        return what = where + ".blurIntensity: expected a number from 0 to 1", false;
       }
       s.blurIntensity = value.get<double>();
     } else {
@@ -180,20 +223,29 @@ static bool readPreferences(const json& p, Scenario& s, const std::string& where
 }
 
 std::optional<Scenario> loadScenario(const std::string& path, std::string* error) {
+  std::string readError;
+  auto text = readFileText(path, &readError);
+  if (!text) {
+    if (error) *error = path + ": " + readError;
+    return std::nullopt;
+  }
+  return loadScenarioText(*text, path, error);
+}
+
+std::optional<Scenario> loadScenarioText(const std::string& text, const std::string& path, std::string* error) {
   auto fail = [&](const std::string& what) -> std::optional<Scenario> {
     if (error) *error = path + ": " + what;
     return std::nullopt;
   };
   std::string readError;
-  auto text = readFileText(path, &readError);
-  if (!text) return fail(readError);
-  json doc = json::parse(*text, nullptr, false);
-  if (doc.is_discarded()) return fail("not valid JSON");
+  auto parsed = parseBoundedJSON(text, sim::kMaxDescriptionDepth, &readError);
+  if (!parsed) return fail(readError);
+  const json& doc = *parsed;
   if (!doc.is_object()) return fail("expected a JSON object");
 
   Scenario s;
   s.path = path;
-  s.name = std::filesystem::path(path).stem().string();
+  s.name = nameFromFile(path);
   static const std::set<std::string> known = {"name", "description", "desktop", "desktopFile", "preferences",
                                               "listenAccess", "meetingWindows", "duration", "timeline"};
   for (const auto& [key, value] : doc.items()) {
@@ -201,6 +253,9 @@ std::optional<Scenario> loadScenario(const std::string& path, std::string* error
   }
   if (doc.contains("name")) {
     if (!doc["name"].is_string()) return fail("name: expected a string");
+    if (!isSafeName(doc["name"].get<std::string>())) {
+      return fail("name: expected 1 to 100 letters, digits, '-', '_' or '.', not starting with '.'");
+    }
     s.name = doc["name"].get<std::string>();
   }
   if (doc.contains("desktop") == doc.contains("desktopFile")) return fail("give exactly one of \"desktop\" and \"desktopFile\"");
@@ -211,8 +266,9 @@ std::optional<Scenario> loadScenario(const std::string& path, std::string* error
     std::filesystem::path desktopPath = std::filesystem::path(path).parent_path() / doc["desktopFile"].get<std::string>();
     auto desktopText = readFileText(desktopPath.string(), &readError);
     if (!desktopText) return fail("desktopFile: " + readError);
-    s.desktop = json::parse(*desktopText, nullptr, false);
-    if (s.desktop.is_discarded()) return fail("desktopFile: " + desktopPath.string() + " is not valid JSON");
+    auto desktop = parseBoundedJSON(*desktopText, sim::kMaxDescriptionDepth, &readError);
+    if (!desktop) return fail("desktopFile: " + desktopPath.string() + ": " + readError);
+    s.desktop = std::move(*desktop);
   }
   s.triggerApps = {AppRef{"us.zoom.xos", "zoom.us"}};
   std::string what;
@@ -224,7 +280,9 @@ std::optional<Scenario> loadScenario(const std::string& path, std::string* error
   if (doc.contains("meetingWindows")) {
     if (!doc["meetingWindows"].is_array()) return fail("meetingWindows: expected an array of window numbers");
     for (const auto& n : doc["meetingWindows"]) {
-      if (!isWholeNumber(n)) return fail("meetingWindows: expected an array of window numbers");
+      if (!isWholeNumberIn(n, 1, UINT32_MAX)) {
+        return fail("meetingWindows: expected an array of window numbers from 1 to " + std::to_string(UINT32_MAX));
+      }
       s.meetingWindows.insert(n.get<int64_t>());
     }
   }

@@ -1,6 +1,7 @@
 // A scenario for corvane-sim: a desktop, the user's preferences, and a timeline of what happens.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,8 +38,14 @@ struct Scenario {
   std::vector<ScenarioEvent> events;  // sorted by time, ties in file order
 };
 
+// The most Tab presses one commandTab event may hold.
+constexpr int64_t kMaxTabs = 64;
+
 // Reads and checks a scenario file. Every event is checked here, so a bad event is reported before
 // anything runs. The message names the file, the event and what is wrong.
 std::optional<Scenario> loadScenario(const std::string& path, std::string* error);
+// The same for a scenario's text; `path` names it in messages, gives the default name and is where
+// a "desktopFile" is looked for.
+std::optional<Scenario> loadScenarioText(const std::string& text, const std::string& path, std::string* error);
 
 }  // namespace corvane::simtool

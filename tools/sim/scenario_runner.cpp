@@ -66,10 +66,11 @@ class Runner {
     desktop_.input().setListenAccessGranted(sc_.listenAccess);
     t0_ = dispatcher_.mediaTime();
 
-    // Settings live in a fresh store of this run's own.
-    std::error_code ec;
-    std::filesystem::remove_all(outDir_ + "/config", ec);
-    defaults_ = std::make_unique<PlistDefaultsStore>(outDir_ + "/config", "", desktop_.systemLog(), dispatcher_);
+    // Settings live in a fresh store of this run's own, in a directory this run creates (and
+    // removes when it ends); nothing that was in DIR before is touched.
+    configDir_ = std::make_unique<PrivateDirectory>(outDir_, ".config-", &error);
+    if (configDir_->path().empty()) return failed(error);
+    defaults_ = std::make_unique<PlistDefaultsStore>(configDir_->path(), "", desktop_.systemLog(), dispatcher_);
     desktop_.setDefaultsStore(defaults_.get());
     prefs_ = std::make_unique<Preferences>(*defaults_, dispatcher_, desktop_.systemLog());
     applyPreferences(sc_.protectedApps, sc_.triggerApps, sc_.autoDetectEnabled, sc_.blurIntensity, sc_.requireCorvane);
@@ -553,6 +554,7 @@ class Runner {
   VirtualDispatcher dispatcher_;
   sim::SimDesktop desktop_{dispatcher_};
   MemoryLog clearViewLog_;
+  std::unique_ptr<PrivateDirectory> configDir_;  // outlives the store that writes into it
   std::unique_ptr<PlistDefaultsStore> defaults_;
   std::unique_ptr<Preferences> prefs_;
   std::unique_ptr<CoreServices> services_;

@@ -4,14 +4,14 @@
 #include <filesystem>
 #include <atomic>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "base/files.h"
+#include "base/json_limits.h"
 #include "platform/posix/posix_processes.h"
 #include "platform/sim/sim_accessibility.h"
 #include "platform/sim/sim_audio.h"
@@ -257,10 +257,10 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<SimAccessibility> accessibility;              // likewise
   std::unique_ptr<SimUI> ui;                                    // likewise
   std::unique_ptr<SimInput> input;                              // likewise
-  // The per-user defaults: the real property-list store, in a directory of this desktop's own
-  // under the temporary directory (made on the first write, removed with the desktop), unless a
-  // test hands in another store.
-  std::string defaultsDirectory;
+  // The per-user defaults: the real property-list store, in a private directory of this desktop's
+  // own under the temporary directory (made with the desktop, removed with it), unless a test hands
+  // in another store.
+  std::unique_ptr<PrivateDirectory> defaultsDirectory;
   std::unique_ptr<PlistDefaultsStore> ownDefaults;
   DefaultsStore* defaults = nullptr;
 };
@@ -441,21 +441,19 @@ SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<I
   impl_->accessibility = std::make_unique<SimAccessibility>(*this, dispatcher);
   impl_->ui = std::make_unique<SimUI>(*this);
   impl_->input = std::make_unique<SimInput>(*this, dispatcher);
-  static std::atomic<uint64_t> serial{0};
   std::error_code ec;
   std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
   if (ec) tmp = "/tmp";
-  impl_->defaultsDirectory =
-      (tmp / ("corvane-sim-defaults-" + std::to_string(::getpid()) + "-" + std::to_string(serial++))).string();
+  // A fresh private directory (mkdtemp), never one another user could have made first.
+  impl_->defaultsDirectory = std::make_unique<PrivateDirectory>(tmp.string(), "corvane-sim-defaults-");
   impl_->ownDefaults =
-      std::make_unique<PlistDefaultsStore>(impl_->defaultsDirectory, "", impl_->systemLog, dispatcher);
+      std::make_unique<PlistDefaultsStore>(impl_->defaultsDirectory->path(), "", impl_->systemLog, dispatcher);
   impl_->defaults = impl_->ownDefaults.get();
 }
 
 SimDesktop::~SimDesktop() {
   impl_->ownDefaults.reset();
-  std::error_code ec;
-  std::filesystem::remove_all(impl_->defaultsDirectory, ec);
+  impl_->defaultsDirectory.reset();
 }
 
 void SimDesktop::setDefaultsStore(DefaultsStore* store) { impl_->defaults = store ? store : impl_->ownDefaults.get(); }
@@ -488,18 +486,13 @@ bool SimDesktop::loadFile(const std::string& path, std::string* error) {
     if (error) *error = path + ": " + message;
     return false;
   };
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return failed("cannot be read");
-  std::stringstream text;
-  text << file.rdbuf();
-  nlohmann::json description;
-  try {
-    description = nlohmann::json::parse(text.str());
-  } catch (const nlohmann::json::exception& e) {
-    return failed(e.what());
-  }
+  FileContents file = readRegularFile(path, kDefaultMaxReadBytes);
+  if (file.status == FileContents::Status::missing) return failed("cannot be read");
+  if (file.status != FileContents::Status::ok) return failed("cannot be read (" + file.error + ")");
   std::string message;
-  if (!load(description, &message)) return failed(message);
+  auto description = parseBoundedJSON(file.bytes, kMaxDescriptionDepth, &message);
+  if (!description) return failed(message);
+  if (!load(*description, &message)) return failed(message);
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/sim/sim_loader.h"
 
+#include "platform/sim/sim_render.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -15,6 +17,8 @@ namespace corvane::sim {
 namespace {
 
 using json = nlohmann::json;
+
+std::string maxCoordinateText() { return std::to_string(int64_t(kMaxCoordinate)); }
 
 const json* member(const json& object, const char* key) {
   auto it = object.find(key);
@@ -111,15 +115,24 @@ class Loader {
     return true;
   }
 
-  // [x, y, width, height] with finite numbers; sizes positive, or not negative when `allowEmpty`.
-  bool rect(const json& object, const std::string& path, const char* key, bool allowEmpty, Rect& out) {
+  // [x, y, width, height] with numbers in range (kMaxCoordinate); sizes positive, or not negative
+  // when `allowEmpty`, and at most `maxSide`.
+  bool rect(const json& object, const std::string& path, const char* key, bool allowEmpty, Rect& out,
+            double maxSide = kMaxCoordinate) {
     const json* v = member(object, key);
     if (!v) return true;
-    auto finite = [](const json& n) { return n.is_number() && std::isfinite(n.get<double>()); };
-    if (!v->is_array() || v->size() != 4 || !std::all_of(v->begin(), v->end(), finite)) {
+    auto isNumber = [](const json& n) { return n.is_number(); };
+    auto inRange = [](const json& n) { return n.get<double>() >= -kMaxCoordinate && n.get<double>() <= kMaxCoordinate; };
+    if (!v->is_array() || v->size() != 4 || !std::all_of(v->begin(), v->end(), isNumber)) {
       return fail(at(path, key), "expected [x, y, width, height]");
     }
+    if (!std::all_of(v->begin(), v->end(), inRange)) {
+      return fail(at(path, key), "expected numbers from -" + maxCoordinateText() + " to " + maxCoordinateText());
+    }
     const Rect r((*v)[0].get<double>(), (*v)[1].get<double>(), (*v)[2].get<double>(), (*v)[3].get<double>());
+    if (r.size.width > maxSide || r.size.height > maxSide) {
+      return fail(at(path, key), "width and height must be at most " + std::to_string(int64_t(maxSide)));
+    }
     if (allowEmpty && (r.size.width < 0 || r.size.height < 0)) {
       return fail(at(path, key), "width and height must not be negative");
     }
@@ -222,7 +235,7 @@ class Loader {
       int64_t id = 0;
       if (!object(v, path, {"id", "frame", "menuBarHeight", "dockHeight"}) || !has(v, path, "id") ||
           !integer(v, path, "id", 1, UINT32_MAX, id) || !has(v, path, "frame") ||
-          !rect(v, path, "frame", false, display.frame)) {
+          !rect(v, path, "frame", false, display.frame, kMaxPictureSide)) {
         return false;
       }
       display.id = DisplayID(id);

@@ -1,6 +1,7 @@
 // Reading a desktop description (scenarios/README.md) into a world.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include <nlohmann/json_fwd.hpp>
@@ -8,6 +9,13 @@
 #include "platform/sim/sim_world.h"
 
 namespace corvane::sim {
+
+// Desktop descriptions and scenarios nest no deeper than this (an accessibility tree of 64 levels
+// fits well inside); a file read as either is refused when it does.
+constexpr size_t kMaxDescriptionDepth = 256;
+// Coordinates and sizes of displays and windows, in points, lie within +-kMaxCoordinate; a display
+// is at most kMaxPictureSide points on a side, so that every display can be drawn.
+constexpr double kMaxCoordinate = 1000000;
 
 // Builds `world` from the description. On failure returns false and sets `error` to a message
 // that names the element and what is wrong with it ("windows[3].bounds: expected [x, y, width,

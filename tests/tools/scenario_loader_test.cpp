@@ -1,0 +1,99 @@
+// Scenario files that are wrong in the ways a hurried or hostile author gets them wrong.
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include "base/files.h"
+
+namespace corvane::simtool {
+namespace {
+
+using json = nlohmann::json;
+
+class ScenarioLoaderTest : public ::testing::Test {
+ protected:
+  // The text of a scenario on the demo desktop with one event.
+  static std::string withEvent(const json& event) {
+    json doc = {{"desktopFile", std::string(CORVANE_SOURCE_DIR) + "/scenarios/demo-desktop.json"},
+                {"duration", 2},
+                {"timeline", {event}}};
+    return doc.dump();
+  }
+  std::optional<Scenario> load(const std::string& text, const std::string& path = "/x/case.json") {
+    error.clear();
+    return loadScenarioText(text, path, &error);
+  }
+  std::string error;
+};
+
+TEST_F(ScenarioLoaderTest, NumbersAreRefusedOutsideTheirRangesInsteadOfWrapping) {
+  struct Case {
+    json event;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{{"at", 1}, {"event", "quit"}, {"pid", 4294967797}}, "pid: expected a whole number from 1 to 2147483647"},
+      {{{"at", 1}, {"event", "activate"}, {"pid", -501}}, "pid: expected a whole number from 1 to 2147483647"},
+      {{{"at", 1}, {"event", "quit"}, {"pid", 18446744073709551615u}}, "pid: expected a whole number from 1 to 2147483647"},
+      {{{"at", 1}, {"event", "closeWindow"}, {"number", 4294967397}},
+       "number: expected a whole number from 1 to 4294967295"},
+      {{{"at", 1}, {"event", "commandTab"}, {"to", 501}, {"tabs", 2147483647}}, "tabs: expected a whole number from 1 to 64"},
+      {{{"at", 1}, {"event", "commandTab"}, {"to", 501}, {"tabs", 0}}, "tabs: expected a whole number from 1 to 64"},
+      {{{"at", 1}, {"event", "moveWindow"}, {"number", 101}, {"origin", {1e300, 0}}}, "origin: expected [x, y]"},
+      {{{"at", 1}, {"event", "preferences"}, {"set", {{"blurIntensity", 5}}}}, "blurIntensity: expected a number from 0 to 1"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(load(withEvent(c.event))) << c.event.dump();
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+  ASSERT_TRUE(load(withEvent({{"at", 1}, {"event", "commandTab"}, {"to", 501}, {"tabs", 64}}))) << error;
+  json windows = json::parse(withEvent({{"at", 1}, {"event", "quit"}, {"pid", 2147483647}}));
+  windows["meetingWindows"] = {18446744073709551615u};
+  EXPECT_FALSE(load(windows.dump()));
+  EXPECT_NE(error.find("meetingWindows: expected an array of window numbers from 1 to 4294967295"), std::string::npos);
+  windows["meetingWindows"] = {4294967295u};
+  auto fine = load(windows.dump());
+  ASSERT_TRUE(fine) << error;
+  EXPECT_EQ(fine->meetingWindows, std::set<int64_t>{4294967295});
+}
+
+TEST_F(ScenarioLoaderTest, ANameNeverLeadsOutsideTheOutputDirectory) {
+  json doc = json::parse(withEvent({{"at", 1}, {"event", "picture"}, {"name", "p"}}));
+  for (const char* bad : {"../..", "..", "a/b", "/etc", ".hidden", ""}) {
+    doc["name"] = bad;
+    EXPECT_FALSE(load(doc.dump())) << bad;
+    EXPECT_NE(error.find("name: expected 1 to 100 letters"), std::string::npos) << error;
+  }
+  doc["name"] = "my-run_2.b";
+  ASSERT_TRUE(load(doc.dump())) << error;
+  EXPECT_EQ(load(doc.dump())->name, "my-run_2.b");
+  doc.erase("name");
+  EXPECT_EQ(load(doc.dump(), "/x/..odd name!.json")->name, "odd_name_");
+  EXPECT_EQ(load(doc.dump(), "/x/...json")->name, "scenario");
+}
+
+TEST_F(ScenarioLoaderTest, DeepDocumentsAndFilesThatAreNotFilesAreRefused) {
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  EXPECT_FALSE(load("{\"description\": " + deep + "}"));
+  EXPECT_NE(error.find("nested deeper than 256 levels"), std::string::npos) << error;
+  EXPECT_FALSE(load("{\"desktop\": {}, \"timeline\": [{\"at\": 0, \"event\": \"launch\", \"app\": " + deep + "}]}"));
+
+  PrivateDirectory dir("/tmp", "corvane-scenario-");
+  ASSERT_FALSE(dir.path().empty());
+  const std::string fifo = dir.path() + "/fifo.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(loadScenario(fifo, &error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  EXPECT_FALSE(load("{\"desktopFile\": \"/dev/zero\"}"));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  std::string writeError;
+  ASSERT_TRUE(writeFileText(deep, dir.path() + "/deep-desktop.json", &writeError));
+  EXPECT_FALSE(load("{\"desktopFile\": \"deep-desktop.json\"}", dir.path() + "/s.json"));
+  EXPECT_NE(error.find("nested deeper than 256 levels"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace corvane::simtool
