@@ -69,7 +69,7 @@ class Runner {
     // Settings live in a fresh store of this run's own, in a directory this run creates (and
     // removes when it ends); nothing that was in DIR before is touched.
     configDir_ = std::make_unique<PrivateDirectory>(outDir_, ".config-", &error);
-    if (configDir_->path().empty()) return failed(error);
+    if (configDir_->path().empty()) return false;
     defaults_ = std::make_unique<PlistDefaultsStore>(configDir_->path(), "", desktop_.systemLog(), dispatcher_);
     desktop_.setDefaultsStore(defaults_.get());
     prefs_ = std::make_unique<Preferences>(*defaults_, dispatcher_, desktop_.systemLog());
