@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/virtual_dispatcher.h"
+#include "platform/sim/sim_ui.h"
 #include "platform/defaults_store.h"
 #include "settings/memory_defaults_store.h"
 #include "settings/plist_defaults_store.h"
@@ -192,6 +193,8 @@ TEST_F(SimDesktopTest, HiddenApplicationsLeaveTheScreenAndComeBackInOrder) {
   EXPECT_EQ(listed(0), (Ids{11, 12, 21})) << "hidden, not closed";
   EXPECT_EQ(desktop.frontmostPID(), 502) << "activation passes on at once";
   EXPECT_TRUE(desktop.workspace().application(501)->isHidden);
+  const Point inside = Rect(150, 150, 10, 10).flipped(desktop.mainDisplayHeight()).origin;
+  EXPECT_EQ(desktop.ui().hitTest(inside).window, 21u) << "clicks go through where it was";
   EXPECT_TRUE(heard.empty()) << "observers hear of it on a later turn";
   dispatcher.runUntilIdle();
   EXPECT_EQ(heard, (std::vector<std::string>{"deactivate 501", "hide 501", "activate 502"}));

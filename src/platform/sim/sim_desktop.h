@@ -106,6 +106,8 @@ struct SimWindow {
   WindowSharingState sharingState = WindowSharingState::readOnly;
   bool onScreen = true;
   bool minimised = false;
+  // Its application is hidden (kept by the desktop: hideApp, unhideApp); not drawn, not on screen.
+  bool appHidden = false;
   // Left out by "exclude desktop elements". Windows at the desktop-icon level or below count as
   // desktop elements whatever this flag says.
   bool desktopElement = false;

@@ -100,7 +100,7 @@ void SimDesktop::stopZoomFramebufferShare(pid_t zoomPID) {
 bool SimDesktop::shareInProgress() const {
   if (privateWindowServer().screenWatcherPresent()) return true;
   for (const auto& w : windows()) {
-    if (!w.onScreen || w.minimised) continue;
+    if (!w.onScreen || w.minimised || w.appHidden) continue;
     auto owner = app(w.ownerPID);
     if (owner && !owner->terminated && owner->name == kCaptureHost) return true;
   }

@@ -106,7 +106,7 @@ bool World::setAppHidden(pid_t pid, bool hidden) {
   if (!app || app->terminated || app->hidden == hidden) return false;
   app->hidden = hidden;
   for (auto& record : windows) {
-    if (record.window.ownerPID == pid) record.ownerHidden = hidden;
+    if (record.window.ownerPID == pid) record.window.appHidden = hidden;
   }
   if (hidden && frontmost == pid) frontmost = nextFrontmost();
   return true;
@@ -164,7 +164,7 @@ WindowID World::addWindow(SimWindow window, bool atBack) {
     nextNumber = window.number + 1;
   }
   WindowRecord record;
-  record.ownerHidden = owner && owner->hidden;
+  record.window.appHidden = owner && owner->hidden;
   record.missing = entryKeyMask(window.missingKeys);
   record.wrongType = entryKeyMask(window.wrongTypeKeys);
   record.window = std::move(window);

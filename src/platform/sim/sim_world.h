@@ -24,9 +24,7 @@ struct WindowRecord {
   SimWindow window;
   uint32_t missing = 0;    // entryKeyMask(window.missingKeys)
   uint32_t wrongType = 0;  // entryKeyMask(window.wrongTypeKeys)
-  bool ownerHidden = false;  // its application is hidden
-
-  bool isVisible() const { return window.onScreen && !window.minimised && !ownerHidden; }
+  bool isVisible() const { return window.onScreen && !window.minimised && !window.appHidden; }
   bool isDesktopElement() const { return window.desktopElement || window.level <= Level::desktopIcon; }
 };
 
