@@ -6,6 +6,7 @@
 #include <map>
 
 #include "base/files.h"
+#include "platform/sim/sim_desktop.h"
 
 namespace corvane::simtool {
 
@@ -35,12 +36,26 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"callAudio", {{"pid"}, {"input", "output"}}},
       {"microphone", {{"inUse"}, {}}},
       {"hotKey", {{"key"}, {"action"}}},
-      {"commandTab", {{"to"}, {"tabs"}}},
+      {"commandTab", {{"to"}, {"tabs", "release"}}},
       {"click", {{"point"}, {}}},
       {"menu", {{"item"}, {}}},
       {"listenAccess", {{"granted"}, {}}},
       {"picture", {{"name"}, {}}},
       {"preferences", {{"set"}, {}}},
+      {"minimise", {{"number"}, {}}},
+      {"restore", {{"number"}, {}}},
+      {"hide", {{"pid"}, {}}},
+      {"unhide", {{"pid"}, {}}},
+      {"setLevel", {{"number", "level"}, {}}},
+      {"setAlpha", {{"number", "alpha"}, {}}},
+      {"setSharing", {{"number", "sharing"}, {}}},
+      {"raiseWindow", {{"number"}, {}}},
+      {"addDisplay", {{"display"}, {}}},
+      {"removeDisplay", {{"id"}, {}}},
+      {"key", {{"key"}, {"action"}}},
+      {"accessibility", {{}, {"trusted", "apps", "windows"}}},
+      {"policy", {{"document"}, {}}},
+      {"meetingWindows", {{"windows"}, {}}},
   };
   return shapes;
 }
@@ -51,6 +66,20 @@ bool isPoint(const json& v) {
 }
 
 bool isWholeNumber(const json& v) { return v.is_number_integer() || v.is_number_unsigned(); }
+
+}  // namespace
+
+std::optional<WindowSharingState> sharingType(const nlohmann::json& v) {
+  static constexpr const char* names[] = {"none", "readOnly", "readWrite"};
+  for (int i = 0; i < 3; ++i) {
+    if ((v.is_string() && v.get<std::string>() == names[i]) || (v.is_number_integer() && v.get<int64_t>() == i)) {
+      return static_cast<WindowSharingState>(i);
+    }
+  }
+  return std::nullopt;
+}
+
+namespace {
 
 bool readApps(const json& v, std::vector<AppRef>& out, std::string& what) {
   if (!v.is_array()) {
@@ -96,10 +125,10 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     for (const char* v : values) list += (list.empty() ? "" : ", ") + std::string("\"") + v + "\"";
     return std::string(key) + ": expected one of " + list;
   };
-  for (const char* key : {"pid", "number", "to", "tabs"}) {
+  for (const char* key : {"pid", "number", "to", "tabs", "id"}) {
     if (auto err = whole(key)) return err;
   }
-  for (const char* key : {"input", "output", "inUse", "granted"}) {
+  for (const char* key : {"input", "output", "inUse", "granted", "release", "trusted"}) {
     if (auto err = boolean(key)) return err;
   }
   for (const char* key : {"by", "size", "point", "origin"}) {
@@ -140,6 +169,35 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     }
   }
   if (e.kind == "preferences" && !s["set"].is_object()) return std::string("set: expected an object of preferences");
+  if (e.kind == "setLevel") {
+    const json& level = s["level"];
+    if (level.is_string() ? !sim::levelNamed(level.get<std::string>()).has_value()
+                          : !(level.is_number_integer() && level.get<int64_t>() >= INT32_MIN &&
+                              level.get<int64_t>() <= INT32_MAX)) {
+      return std::string("level: expected a level name or an integer from -2147483648 to 2147483647");
+    }
+  }
+  if (e.kind == "setAlpha" &&
+      !(s["alpha"].is_number() && s["alpha"].get<double>() >= 0 && s["alpha"].get<double>() <= 1)) {
+    return std::string("alpha: expected a number from 0 to 1");
+  }
+  if (e.kind == "setSharing" && !sharingType(s["sharing"])) {
+    return std::string("sharing: expected \"none\", \"readOnly\", \"readWrite\" or 0 to 2");
+  }
+  if (e.kind == "addDisplay" && !s["display"].is_object()) return std::string("display: expected a display object");
+  if (e.kind == "key") {
+    if (auto err = oneOf("key", {"escape", "tab", "command", "shift", "option", "control"})) return err;
+    if (auto err = oneOf("action", {"press", "release", "tap"})) return err;
+  }
+  if (e.kind == "accessibility" && !s.contains("trusted") && !s.contains("apps") && !s.contains("windows")) {
+    return std::string("expected \"windows\", \"apps\" or \"trusted\"");
+  }
+  if (e.kind == "policy" && !s["document"].is_object()) return std::string("document: expected a policy object");
+  if (e.kind == "meetingWindows") {
+    if (!s["windows"].is_array() || !std::all_of(s["windows"].begin(), s["windows"].end(), isWholeNumber)) {
+      return std::string("windows: expected an array of window numbers");
+    }
+  }
   return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/window_server.h"
 #include "settings/app_ref.h"
 
 namespace corvane::simtool {
@@ -36,6 +37,10 @@ struct Scenario {
   double duration = 10;
   std::vector<ScenarioEvent> events;  // sorted by time, ties in file order
 };
+
+// A window's sharing type as scenarios and desktops write it: "none", "readOnly", "readWrite" or
+// 0 to 2; nothing for anything else.
+std::optional<WindowSharingState> sharingType(const nlohmann::json& v);
 
 // Reads and checks a scenario file. Every event is checked here, so a bad event is reported before
 // anything runs. The message names the file, the event and what is wrong.
