@@ -34,6 +34,9 @@ class FramebufferShare {
   // scan() when at least 0.09 seconds of media time have passed since the last scan made here (or
   // none was made yet); otherwise the last scan's result.
   bool throttledScan();
+  // scan() now, kept as the last scan for throttledScan() (the share detector's frame-rate check
+  // while a call is going on).
+  bool freshScan();
 
  private:
   WindowServer& windowServer_;
