@@ -163,8 +163,8 @@ WindowID World::addWindow(SimWindow window, bool atBack) {
   } else if (window.number >= nextNumber && window.number != UINT32_MAX) {
     nextNumber = window.number + 1;
   }
+  window.appHidden = owner && owner->hidden;
   WindowRecord record;
-  record.window.appHidden = owner && owner->hidden;
   record.missing = entryKeyMask(window.missingKeys);
   record.wrongType = entryKeyMask(window.wrongTypeKeys);
   record.window = std::move(window);
