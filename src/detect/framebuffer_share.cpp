@@ -31,10 +31,13 @@ bool FramebufferShare::scan(const std::optional<std::vector<WindowListEntry>>& o
 
 bool FramebufferShare::throttledScan() {
   const double now = clock_.mediaTime();
-  if (!lastScanAt_ || now - *lastScanAt_ >= kThrottleInterval) {
-    lastScanAt_ = now;
-    lastResult_ = scan();
-  }
+  if (!lastScanAt_ || now - *lastScanAt_ >= kThrottleInterval) return freshScan();
+  return lastResult_;
+}
+
+bool FramebufferShare::freshScan() {
+  lastScanAt_ = clock_.mediaTime();
+  lastResult_ = scan();
   return lastResult_;
 }
 

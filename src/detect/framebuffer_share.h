@@ -37,6 +37,9 @@ class FramebufferShare {
   // The same, testing `onScreenList` when a scan is due: a read of the list the caller made anyway
   // (the privacy controller's refresh shares one read among all its questions).
   bool throttledScan(const std::optional<std::vector<WindowListEntry>>& onScreenList);
+  // scan() now, kept as the last scan for throttledScan() (the share detector's frame-rate check
+  // while a call is going on).
+  bool freshScan();
 
  private:
   WindowServer& windowServer_;

@@ -117,7 +117,14 @@ bool ShareDetector::updateSharing(bool signal) {
 
 void ShareDetector::fastTick() {
   // Only a share's start is decided here; its end is left to poll() and the release delay.
-  if (sources_.screenCapture.watcherPresent().value_or(false)) updateSharing(true);
+  if (sources_.screenCapture.watcherPresent().value_or(false)) {
+    updateSharing(true);
+    return;
+  }
+  // A framebuffer share of the Zoom client may not raise the watcher flag; during a call it is
+  // looked for every frame too, until a share is seen, so that it is not shown for up to a poll
+  // interval before Privacy Mode answers.
+  if (!isSharing_ && sources_.framebufferShare.freshScan()) updateSharing(true);
 }
 
 bool ShareDetector::triggerAppInCall() {

@@ -9,8 +9,8 @@
 // call audio has lasted a second.
 //
 // Timing: a poll every 0.25 seconds while started; while isReady holds, a 60 Hz timer (leeway
-// 0.004 s) also watches the watcher flag, so that a share starting during a call is seen within
-// a display frame. isSharing turns false only in a poll at least 2 seconds after the last signal,
+// 0.004 s) also watches the watcher flag and, until a share is seen, the windows of a framebuffer
+// share, so that a share starting during a call is seen within a display frame. isSharing turns false only in a poll at least 2 seconds after the last signal,
 // so a flickering signal does not switch Privacy Mode on and off.
 //
 // Without the watcher flag (no private window-server interface) a call in a trigger application

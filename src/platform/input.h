@@ -58,6 +58,10 @@ constexpr uint16_t r = 15;
 constexpr uint16_t p = 35;
 constexpr uint16_t tab = 48;
 constexpr uint16_t escape = 53;
+constexpr uint16_t command = 55;
+constexpr uint16_t shift = 56;
+constexpr uint16_t option = 58;
+constexpr uint16_t control = 59;
 }  // namespace KeyCode
 
 // Hot key modifier mask.

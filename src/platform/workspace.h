@@ -19,6 +19,8 @@ enum class WorkspaceNotification {
   didActivateApplication,    // names the application now active
   didDeactivateApplication,  // names the application that was active
   activeSpaceDidChange,      // names none
+  didHideApplication,        // names the application the user hid
+  didUnhideApplication,      // names the application shown again
 };
 
 struct RunningApplication {
@@ -27,6 +29,7 @@ struct RunningApplication {
   std::optional<std::string> localizedName;
   ActivationPolicy activationPolicy = ActivationPolicy::regular;
   bool isTerminated = false;
+  bool isHidden = false;
 };
 
 class Workspace {

@@ -29,6 +29,16 @@ class SimulatedMeetingTest : public ::testing::Test {
                                                      out.string() + " 2>&1"});
   }
 
+  json report(const std::string& scenario, std::string* output = nullptr) {
+    auto result = play(std::string(CORVANE_SOURCE_DIR) + "/scenarios/" + scenario);
+    if (output) *output = result.standardOutput;
+    EXPECT_EQ(result.status, 0) << result.standardOutput;
+    std::string error;
+    auto text = readFileText((out / "report.json").string(), &error);
+    EXPECT_TRUE(text) << error;
+    return text ? json::parse(*text) : json();
+  }
+
   VirtualDispatcher dispatcher;
   PosixProcesses processes{dispatcher};
   fs::path out;
@@ -126,6 +136,64 @@ TEST_F(SimulatedMeetingTest, ADisplayThatCannotBeDrawnFailsTheRun) {
   }
 }
 
+// Between a share's start and Privacy Mode answering it the share shows everything; those samples
+// are counted on their own. A call in progress makes the detector watch every display frame, so
+// the share is covered by the next sample; without one it polls four times a second.
+TEST_F(SimulatedMeetingTest, ASharePlainlyStartedIsCoveredWithinAFrameDuringACallAndAQuarterSecondWithout) {
+  std::string output;
+  json during = report("share-during-call.json", &output);
+  ASSERT_TRUE(during.is_object());
+  // The share starts on a sample, which shows it; the next one is covered.
+  EXPECT_EQ(during["leaks"]["beforeDetectionFrames"].get<int>(), 1);
+  EXPECT_EQ(during["leaks"]["steadyFrames"].get<int>(), 0) << during["leakSpans"].dump();
+  EXPECT_NE(output.find("Privacy Mode was not on yet): 1 sample\n"), std::string::npos) << output;
+  ASSERT_EQ(during["timeline"].size(), 1u) << during["timeline"].dump();
+  EXPECT_LE(during["timeline"][0]["t"].get<double>() - 1.0, 1.0 / 60 + 1e-3);  // times in whole ms
+
+  json without = report("share-without-call.json");
+  ASSERT_TRUE(without.is_object());
+  const json& timeline = without["timeline"];
+  ASSERT_EQ(timeline.size(), 3u) << timeline.dump();
+  // Once just after a poll, once just before one.
+  for (double start : {1.0, 3.76}) {
+    bool answered = false;
+    for (const auto& change : timeline) {
+      const double t = change["t"].get<double>();
+      if (change["privacy"].get<bool>() && t >= start && t <= start + 0.25 + 1e-3) answered = true;
+    }
+    EXPECT_TRUE(answered) << "share at " << start << ": " << timeline.dump();
+  }
+  EXPECT_GE(without["leaks"]["beforeDetectionFrames"].get<int>(), 15 + 1);
+  EXPECT_LE(without["leaks"]["beforeDetectionFrames"].get<int>(), 2 * 15);
+  EXPECT_EQ(without["leaks"]["steadyFrames"].get<int>(), 0) << without["leakSpans"].dump();
+}
+
+// A meeting as people hold it: hiding, minimising, a second display, new windows under numbers of
+// their own, Escape in the switcher, a pop-out meeting window, a tree that changes and a policy.
+TEST_F(SimulatedMeetingTest, ABusyMeetingLeaksNothingSteadilyAndAppliesThePolicyItReceives) {
+  json r = report("busy-meeting.json");
+  ASSERT_TRUE(r.is_object());
+  EXPECT_EQ(r["leaks"]["steadyFrames"].get<int>(), 0) << r["leakSpans"].dump();
+  EXPECT_LE(r["leaks"]["beforeDetectionFrames"].get<int>(), 1);
+  EXPECT_EQ(r["frostedMeetingFrames"].get<int>(), 0);
+  ASSERT_EQ(r["policies"].size(), 1u) << r["policies"].dump();
+  const json& policy = r["policies"][0];
+  EXPECT_EQ(policy["version"].get<int>(), 3);
+  EXPECT_GE(policy["t"].get<double>(), 12.0);
+  EXPECT_LE(policy["t"].get<double>(), 12.0 + 1.0 / 60);
+  EXPECT_EQ(policy["lockedKeys"], (json{"blurIntensity", "protectedApps"}));
+  // Finder became protected by the policy: its window was frosted from then on, so it leaked
+  // nothing after the share started either.
+  EXPECT_FALSE(r["leakedPixelMs"].contains("110")) << r["leakedPixelMs"].dump();
+  for (const char* name : {"sharing", "slack-hidden", "second-display", "pop-out", "policy", "after"}) {
+    EXPECT_TRUE(fs::exists(out / (std::string(name) + "-share.png"))) << name;
+  }
+  // The share ends at 13.5 s; Privacy Mode goes off after the release delay.
+  ASSERT_FALSE(r["timeline"].empty());
+  EXPECT_FALSE(r["timeline"].back()["privacy"].get<bool>());
+  EXPECT_GE(r["timeline"].back()["t"].get<double>(), 15.5);
+}
+
 TEST_F(SimulatedMeetingTest, BadScenarioInputNamesTheFileAndTheEvent) {
   fs::create_directories(out);
   const std::string path = (out / "broken.json").string();
@@ -153,6 +221,57 @@ TEST_F(SimulatedMeetingTest, BadScenarioInputNamesTheFileAndTheEvent) {
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.standardOutput.find("timeline[0] (closeWindow at 1.00 s): no window 4242"), std::string::npos)
       << result.standardOutput;
+
+  // The newer events are checked the same way, in the file and against the desktop (at once, so
+  // that each run stops at its start).
+  auto failsWith = [&](const std::string& event, const std::string& message) {
+    ASSERT_TRUE(writeFileText(R"({"desktopFile": ")" + std::string(CORVANE_SOURCE_DIR) +
+                                  R"(/scenarios/demo-desktop.json", "duration": 2, "timeline": [)" + event + "]}",
+                              path, &error));
+    auto r = play(path);
+    EXPECT_EQ(r.status, 1) << event;
+    EXPECT_NE(r.standardOutput.find(message), std::string::npos) << event << "\n" << r.standardOutput;
+  };
+  failsWith(R"({"at": 0, "event": "setLevel", "number": 101, "level": "sky"})", "level: expected a level name");
+  failsWith(R"({"at": 0, "event": "setAlpha", "number": 101, "alpha": 1.5})", "alpha: expected a number from 0 to 1");
+  failsWith(R"({"at": 0, "event": "setSharing", "number": 101, "sharing": "all"})", "sharing: expected");
+  failsWith(R"({"at": 0, "event": "key", "key": "F13"})", "key: expected one of");
+  failsWith(R"({"at": 0, "event": "accessibility"})", R"(expected "windows", "apps" or "trusted")");
+  failsWith(R"({"at": 0, "event": "removeDisplay", "id": 1})", "(removeDisplay at 0.00 s): display 1 is the main display");
+  failsWith(R"({"at": 0, "event": "addDisplay", "display": {"id": 1, "frame": [1512, 0, 800, 600]}})",
+            "(addDisplay at 0.00 s): display.id: duplicate display id 1");
+  failsWith(R"({"at": 0, "event": "hide", "pid": 4242})", "no running application with pid 4242");
+  failsWith(R"({"at": 0, "event": "minimise", "number": 4242})", "(minimise at 0.00 s): no window 4242");
+  failsWith(R"({"at": 0, "event": "accessibility", "windows": [{"number": 4242}]})",
+            "accessibility.windows[0].number: no window with number 4242");
+  failsWith(R"({"at": 0, "event": "meetingWindows", "windows": ["141"]})", "windows: expected an array of window numbers");
+}
+
+// A quit application's pid may be launched again, and windows the program opens never take the
+// numbers the script gives its own windows later.
+TEST_F(SimulatedMeetingTest, ScriptsReuseQuitPidsAndKeepTheirWindowNumbers) {
+  fs::create_directories(out);
+  const std::string path = (out / "numbers.json").string();
+  std::string error;
+  ASSERT_TRUE(writeFileText(R"({"desktopFile": ")" + std::string(CORVANE_SOURCE_DIR) +
+                                R"(/scenarios/demo-desktop.json", "duration": 3,
+        "preferences": {"protectedApps": [{"bundleID": "com.tinyspeck.slackmacgap", "name": "Slack"}],
+                        "autoDetectEnabled": false},
+        "timeline": [
+          {"at": 0.5, "event": "openWindow",
+           "window": {"number": 300, "pid": 501, "bounds": [100, 100, 300, 200], "cornerRadius": 16}},
+          {"at": 1.0, "event": "openWindow",
+           "window": {"number": 301, "pid": 501, "bounds": [150, 150, 300, 200], "cornerRadius": 16}},
+          {"at": 1.5, "event": "quit", "pid": 501},
+          {"at": 2.0, "event": "launch", "app": {"pid": 501, "bundleID": "com.tinyspeck.slackmacgap", "name": "Slack"}},
+          {"at": 2.1, "event": "openWindow",
+           "window": {"number": 302, "pid": 501, "bounds": [400, 300, 300, 200], "cornerRadius": 16}}]})",
+                            path, &error));
+  auto result = play(path);
+  EXPECT_EQ(result.status, 0) << result.standardOutput;
+  auto text = readFileText((out / "report.json").string(), &error);
+  ASSERT_TRUE(text) << error;
+  EXPECT_EQ(json::parse(*text)["leaks"]["steadyFrames"].get<int>(), 0);
 }
 
 }  // namespace

@@ -200,6 +200,22 @@ TEST_F(ShareDetectorTest, WithoutTheWatcherFlagACallInATriggerStandsInForAShare)
   EXPECT_EQ(changes, (std::vector<Change>{{1000.0, true}, {1002.0, false}}));
 }
 
+// A framebuffer share need not raise the watcher flag; during a call it is seen within a frame
+// too, and once it is seen the frame-rate check stops reading the window list.
+TEST_F(ShareDetectorTest, AFramebufferShareDuringACallIsSeenWithinAFrame) {
+  const pid_t zoom = launch("us.zoom.xos");
+  start({"us.zoom.xos"});
+  dispatcher.advance(0.26);  // just after a poll
+  desktop.startZoomFramebufferShare(zoom);
+  dispatcher.advance(kFrame);
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_TRUE(changes[0].value);
+  EXPECT_LE(changes[0].at, 1000.26 + kFrame + kEps) << "not at the next poll, 1000.5";
+  desktop.resetCounters();
+  dispatcher.advance(0.25 - kEps);
+  EXPECT_LE(desktop.windowListReads(), 2u) << "the polls' reads only";
+}
+
 TEST_F(ShareDetectorTest, StopWhileSharingReportsEachChangeOnceAndEndsTheWatch) {
   launch("us.zoom.xos");
   start({"us.zoom.xos"});

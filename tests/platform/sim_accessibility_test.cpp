@@ -86,6 +86,46 @@ TEST_F(SimAccessibilityTest, LoadingRejectsBadTreesAndKeepsTheWorld) {
   EXPECT_EQ(desktop.accessibility().attributeReads(AXAttribute::windows), 2u);  // counted with or without trust
 }
 
+TEST_F(SimAccessibilityTest, TreesAreReplacedWhileRunningAndABadChangeChangesNothing) {
+  ASSERT_TRUE(desktop.load(json::parse(R"({
+      "apps": [{"pid": 501}, {"pid": 502}],
+      "windows": [{"number": 7, "pid": 501, "bounds": [0, 0, 300, 200]}],
+      "accessibility": {"windows": [{"number": 7, "children": [{"role": "AXButton", "title": "Mute"}]}]}})"),
+                           nullptr));
+  const AXUIElement window = windowOf(501);
+  ASSERT_EQ(children(window).size(), 1u);
+  auto update = [&](const char* change, const std::string& path, std::string* error) {
+    return desktop.accessibility().update(json::parse(change), path, error);
+  };
+
+  // The call ends: its controls go and a chat list takes their place; the window keeps its element.
+  std::string error;
+  ASSERT_TRUE(update(R"({"windows": [{"number": 7, "children": [{"role": "AXGroup", "title": "Chats"},
+                                                                   {"role": "AXList"}]}]})",
+                     "accessibility", &error))
+      << error;
+  ASSERT_EQ(children(window).size(), 2u);
+  EXPECT_EQ(axString(read(children(window)[0], AXAttribute::title)), "Chats");
+  EXPECT_EQ(windowOf(501), window);
+
+  // Named as the caller names it; the trees stay as they were.
+  EXPECT_FALSE(update(R"({"trusted": false, "windows": [{"number": 7, "children": [{"role": 5}]}]})", "timeline[2]",
+                      &error));
+  EXPECT_EQ(error, "timeline[2].windows[0].children[0].role: expected a string");
+  EXPECT_FALSE(update(R"({"apps": [{"pid": 999}]})", "timeline[3]", &error));
+  EXPECT_EQ(error, "timeline[3].apps[0].pid: no application with pid 999");
+  EXPECT_TRUE(port.isProcessTrusted());
+  EXPECT_EQ(children(window).size(), 2u);
+
+  // An application's own elements, and trust taken away.
+  ASSERT_TRUE(update(R"({"trusted": false, "apps": [{"pid": 502, "children": [{"role": "AXMenuBar"}]}]})", "a", &error))
+      << error;
+  EXPECT_FALSE(port.isProcessTrusted());
+  ASSERT_TRUE(update(R"({"trusted": true})", "a", &error)) << error;
+  ASSERT_EQ(children(port.applicationElement(502)).size(), 1u);
+  EXPECT_EQ(axString(read(children(port.applicationElement(502))[0], AXAttribute::role)), "AXMenuBar");
+}
+
 TEST_F(SimAccessibilityTest, ObserversHearOnTheMainQueueWhileAttached) {
   desktop.launchApp({501, std::string("com.example.chat"), std::string("Chat"), ActivationPolicy::regular, 0, false});
   std::vector<std::pair<AXUIElement, std::string>> heard;

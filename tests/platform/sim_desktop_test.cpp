@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/virtual_dispatcher.h"
+#include "platform/sim/sim_ui.h"
 #include "platform/defaults_store.h"
 #include "settings/memory_defaults_store.h"
 #include "settings/plist_defaults_store.h"
@@ -136,9 +137,140 @@ TEST_F(SimDesktopTest, QuittingClosesWindowsAndHandsFrontmostToTheNextRegularApp
   EXPECT_EQ(launch(502, "Again"), 0) << "pid of a running app";
   EXPECT_EQ(launch(501, "A2"), 501) << "a terminated app's pid may be reused";
   EXPECT_EQ(desktop.apps().back().name, "A2");
+  // Also as a description, the way a script launches it.
+  desktop.quitApp(501);
+  std::string error;
+  EXPECT_EQ(desktop.launchAppFromDescription(json::parse(R"({"pid": 501, "name": "A3"})"), "app", &error), 501)
+      << error;
+  EXPECT_FALSE(desktop.launchAppFromDescription(json::parse(R"({"pid": 501, "name": "A4"})"), "app", &error));
+  EXPECT_EQ(error, "app.pid: duplicate pid 501");
   desktop.forgetApp(503);
   EXPECT_FALSE(desktop.app(503));
   EXPECT_EQ(stacking(), (Ids{21}));
+}
+
+TEST_F(SimDesktopTest, WindowsAddedWithoutANumberNeverTakeOneAScriptGivesLater) {
+  launch(501, "A");
+  launch(400, "Self");
+  // The script will open 300 and then 301; the program's own windows open in between.
+  desktop.reserveWindowNumbers({300, 301, 0});
+  EXPECT_EQ(add(300, 501), 300u);
+  SimWindow own;
+  own.ownerPID = 400;
+  const WindowID overlay = desktop.addWindow(own);
+  EXPECT_NE(overlay, 0u);
+  EXPECT_NE(overlay, 301u);
+  EXPECT_GT(overlay, 300u) << "one counter, never running backwards";
+  EXPECT_EQ(add(301, 501), 301u);
+  EXPECT_NE(desktop.addWindow(own), 301u);
+  // A loaded desktop starts a fresh world: its reservations go with the old one.
+  ASSERT_TRUE(desktop.load(json::object(), nullptr));
+  EXPECT_EQ(desktop.addWindow(SimWindow{}), 100u);
+}
+
+TEST_F(SimDesktopTest, HiddenApplicationsLeaveTheScreenAndComeBackInOrder) {
+  launch(501, "A");
+  launch(502, "B");
+  add(21, 502);
+  add(11, 501);
+  add(12, 501);
+  desktop.activateApp(501);
+  dispatcher.runUntilIdle();
+  std::vector<std::string> heard;
+  std::vector<Subscription> observers;
+  for (auto [name, label] : {std::pair{WorkspaceNotification::didHideApplication, "hide"},
+                             std::pair{WorkspaceNotification::didUnhideApplication, "unhide"},
+                             std::pair{WorkspaceNotification::didActivateApplication, "activate"},
+                             std::pair{WorkspaceNotification::didDeactivateApplication, "deactivate"}}) {
+    observers.push_back(desktop.workspace().addObserver(name, [&heard, label](const std::optional<RunningApplication>& app) {
+      heard.push_back(std::string(label) + " " + std::to_string(app ? app->processIdentifier : 0));
+    }));
+  }
+
+  EXPECT_TRUE(desktop.hideApp(501));
+  EXPECT_FALSE(desktop.hideApp(501)) << "already hidden";
+  EXPECT_EQ(listed(onScreenOnly), (Ids{21}));
+  EXPECT_EQ(listed(0), (Ids{11, 12, 21})) << "hidden, not closed";
+  EXPECT_EQ(desktop.frontmostPID(), 502) << "activation passes on at once";
+  EXPECT_TRUE(desktop.workspace().application(501)->isHidden);
+  const Point inside = Rect(150, 150, 10, 10).flipped(desktop.mainDisplayHeight()).origin;
+  EXPECT_EQ(desktop.ui().hitTest(inside).window, 21u) << "clicks go through where it was";
+  EXPECT_TRUE(heard.empty()) << "observers hear of it on a later turn";
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(heard, (std::vector<std::string>{"deactivate 501", "hide 501", "activate 502"}));
+
+  // A window the hidden application opens stays hidden with it.
+  add(13, 501);
+  EXPECT_EQ(listed(onScreenOnly), (Ids{21}));
+
+  // Showing it again does not activate it; activating a hidden application shows it.
+  heard.clear();
+  EXPECT_TRUE(desktop.unhideApp(501));
+  EXPECT_EQ(listed(onScreenOnly), (Ids{11, 12, 21, 13}));
+  EXPECT_EQ(desktop.frontmostPID(), 502);
+  EXPECT_TRUE(desktop.hideApp(501));
+  desktop.activateApp(501);
+  EXPECT_EQ(listed(onScreenOnly), (Ids{11, 12, 13, 21}));
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(heard, (std::vector<std::string>{"unhide 501", "hide 501", "unhide 501", "deactivate 502", "activate 501"}));
+  EXPECT_FALSE(desktop.unhideApp(501)) << "not hidden";
+  EXPECT_FALSE(desktop.hideApp(999));
+}
+
+TEST_F(SimDesktopTest, DisplaysArePluggedInAndOutWhileRunning) {
+  launch(501, "A");
+  add(11, 501, Level::normal, {1600, 300, 200, 150});  // on the display about to come
+  add(12, 501, Level::normal, {1900, 900, 400, 300});
+  int changes = 0;
+  Subscription observer = desktop.application().addObserver(ApplicationNotification::didChangeScreenParameters,
+                                                            [&] { ++changes; });
+  std::string error;
+  ASSERT_TRUE(desktop.addDisplayFromDescription(json::parse(R"({"id": 2, "frame": [1512, 0, 1920, 1080]})"),
+                                                "display", &error))
+      << error;
+  ASSERT_EQ(desktop.screens().screens().size(), 2u);
+  EXPECT_EQ(desktop.screens().screens()[1].displayID, 2u);
+  EXPECT_EQ(desktop.windowServer().activeDisplays(), (std::vector<DisplayID>{1, 2}));
+
+  // Checked as the loader checks displays, named as the caller names it.
+  EXPECT_FALSE(desktop.addDisplayFromDescription(json::parse(R"({"id": 2, "frame": [0, 982, 800, 600]})"),
+                                                 "timeline[4].display", &error));
+  EXPECT_EQ(error, "timeline[4].display.id: duplicate display id 2");
+  EXPECT_FALSE(desktop.addDisplayFromDescription(json::parse(R"({"id": 3, "frame": [0, 982, 0, 600]})"),
+                                                 "display", &error));
+  EXPECT_EQ(error.rfind("display.frame: ", 0), 0u) << error;
+  EXPECT_FALSE(desktop.addDisplayFromDescription(json::parse(R"({"id": 3, "fram": [0, 982, 10, 10]})"), "display",
+                                                 &error));
+  EXPECT_EQ(desktop.displays().size(), 2u);
+
+  EXPECT_FALSE(desktop.removeDisplay(1, &error));
+  EXPECT_EQ(error, "display 1 is the main display");
+  EXPECT_FALSE(desktop.removeDisplay(7, &error));
+  EXPECT_EQ(error, "no display 7");
+  ASSERT_TRUE(desktop.removeDisplay(2, &error)) << error;
+  EXPECT_EQ(desktop.displays().size(), 1u);
+  // Its windows come over to the main display, at the same place relative to its corner, inside it.
+  EXPECT_EQ(desktop.window(11)->bounds, Rect(88, 300, 200, 150));
+  EXPECT_EQ(desktop.window(12)->bounds, Rect(388, 682, 400, 300));
+  EXPECT_EQ(changes, 0);
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(SimDesktopTest, AShareIsInProgressWhileTheWatcherOrAFramebufferShareRecords) {
+  launch(503, "zoom.us");
+  EXPECT_FALSE(desktop.shareInProgress());
+  desktop.openSharePicker();
+  EXPECT_FALSE(desktop.shareInProgress()) << "choosing what to share records nothing yet";
+  desktop.closeSharePicker();
+  desktop.startScreenWatcherShare();
+  EXPECT_TRUE(desktop.shareInProgress());
+  desktop.stopScreenWatcherShare();
+  EXPECT_FALSE(desktop.shareInProgress());
+  desktop.startZoomFramebufferShare(503);
+  EXPECT_TRUE(desktop.shareInProgress());
+  desktop.stopZoomFramebufferShare(503);
+  EXPECT_FALSE(desktop.shareInProgress());
 }
 
 TEST_F(SimDesktopTest, WindowListOptionsAndRelativeWindow) {

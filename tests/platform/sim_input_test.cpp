@@ -268,6 +268,53 @@ TEST_F(SimInputTest, CommandTabActivatesTargetAtCommandReleaseAndTellsObserversL
   EXPECT_EQ(desktop.frontmostPID(), 502);
 }
 
+TEST_F(SimInputTest, EscapeClosesTheSwitcherAfterTheTapSawItAndReleasingCommandThenActivatesNothing) {
+  launch(501, "editor");
+  launch(502, "viewer");
+  desktop.activateApp(501);
+  dispatcher.runUntilIdle();
+  auto tap = makeTap(kKeyMask, "tap");
+  auto monitor = makeGlobal(kKeyMask, "global");
+
+  input.commandTab(502, 1, /*releaseCommand=*/false);
+  EXPECT_NE(input.currentModifierFlags() & ModifierFlag::command, 0u) << "the switcher is still up";
+  EXPECT_EQ(desktop.frontmostPID(), 501);
+  input.keyDown(KeyCode::escape, input.currentModifierFlags());
+  input.modifierKey(ModifierFlag::command, false);
+  EXPECT_EQ(desktop.frontmostPID(), 501) << "cancelled";
+  EXPECT_EQ(seen, (Seen{"tap:12:55", "tap:10:48", "tap:10:53", "tap:12:55"}));
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(seen, (Seen{"tap:12:55", "tap:10:48", "tap:10:53", "tap:12:55", "global:12:55", "global:10:48",
+                        "global:10:53", "global:12:55"}));
+
+  // Without Escape the same sequence switches.
+  input.commandTab(502, 1, false);
+  input.modifierKey(ModifierFlag::command, false);
+  EXPECT_EQ(desktop.frontmostPID(), 502);
+}
+
+TEST_F(SimInputTest, ModifierKeysAloneAreFlagsChangedEventsWithTheirKeyAndTheNewFlags) {
+  std::vector<std::pair<uint16_t, uint64_t>> flags;
+  auto tap = input.createEventTap(EventTapLocation::session, EventTapPlacement::headInsert, EventTapOptions::defaultTap,
+                                  kKeyMask, [&](uint32_t type, const InputEvent& e) {
+                                    if (type == EventType::flagsChanged) flags.emplace_back(e.keyCode, e.modifierFlags);
+                                    return std::optional<InputEvent>(e);
+                                  });
+  tap->addToMainRunLoop();
+  tap->setEnabled(true);
+  input.modifierKey(ModifierFlag::shift, true);
+  input.modifierKey(ModifierFlag::option, true);
+  input.modifierKey(ModifierFlag::shift, false);
+  input.modifierKey(ModifierFlag::control, true);
+  input.modifierKey(ModifierFlag::control, false);
+  input.modifierKey(ModifierFlag::option, false);
+  using F = std::vector<std::pair<uint16_t, uint64_t>>;
+  const uint64_t shift = ModifierFlag::shift, option = ModifierFlag::option, control = ModifierFlag::control;
+  EXPECT_EQ(flags, (F{{KeyCode::shift, shift}, {KeyCode::option, shift | option}, {KeyCode::shift, option},
+                      {KeyCode::control, option | control}, {KeyCode::control, option}, {KeyCode::option, 0}}));
+  EXPECT_EQ(input.currentModifierFlags(), 0u);
+}
+
 // ---- Hot keys ----------------------------------------------------------------------------------
 
 TEST_F(SimInputTest, HotKeysReachHandlersOnALaterTurnOnlyWhenRegistered) {

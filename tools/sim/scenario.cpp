@@ -10,6 +10,7 @@
 
 #include "base/files.h"
 #include "base/json_limits.h"
+#include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_loader.h"
 
 namespace corvane::simtool {
@@ -40,12 +41,26 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"callAudio", {{"pid"}, {"input", "output"}}},
       {"microphone", {{"inUse"}, {}}},
       {"hotKey", {{"key"}, {"action"}}},
-      {"commandTab", {{"to"}, {"tabs"}}},
+      {"commandTab", {{"to"}, {"tabs", "release"}}},
       {"click", {{"point"}, {}}},
       {"menu", {{"item"}, {}}},
       {"listenAccess", {{"granted"}, {}}},
       {"picture", {{"name"}, {}}},
       {"preferences", {{"set"}, {}}},
+      {"minimise", {{"number"}, {}}},
+      {"restore", {{"number"}, {}}},
+      {"hide", {{"pid"}, {}}},
+      {"unhide", {{"pid"}, {}}},
+      {"setLevel", {{"number", "level"}, {}}},
+      {"setAlpha", {{"number", "alpha"}, {}}},
+      {"setSharing", {{"number", "sharing"}, {}}},
+      {"raiseWindow", {{"number"}, {}}},
+      {"addDisplay", {{"display"}, {}}},
+      {"removeDisplay", {{"id"}, {}}},
+      {"key", {{"key"}, {"action"}}},
+      {"accessibility", {{}, {"trusted", "apps", "windows"}}},
+      {"policy", {{"document"}, {}}},
+      {"meetingWindows", {{"windows"}, {}}},
   };
   return shapes;
 }
@@ -77,6 +92,7 @@ constexpr WholeRange kWholeRanges[] = {
     {"to", 1, INT32_MAX},
     {"number", 1, UINT32_MAX},
     {"tabs", 1, kMaxTabs},
+    {"id", 1, UINT32_MAX},
 };
 
 std::string rangeText(int64_t lo, int64_t hi) { return std::to_string(lo) + " to " + std::to_string(hi); }
@@ -99,6 +115,20 @@ std::string nameFromFile(const std::string& path) {
   if (name.size() > 100) name.resize(100);
   return name.empty() ? "scenario" : name;
 }
+
+}  // namespace
+
+std::optional<WindowSharingState> sharingType(const nlohmann::json& v) {
+  static constexpr const char* names[] = {"none", "readOnly", "readWrite"};
+  for (int i = 0; i < 3; ++i) {
+    if ((v.is_string() && v.get<std::string>() == names[i]) || (v.is_number_integer() && v.get<int64_t>() == i)) {
+      return static_cast<WindowSharingState>(i);
+    }
+  }
+  return std::nullopt;
+}
+
+namespace {
 
 bool readApps(const json& v, std::vector<AppRef>& out, std::string& what) {
   if (!v.is_array()) {
@@ -145,7 +175,7 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
       return std::string(range.key) + ": expected a whole number from " + rangeText(range.lo, range.hi);
     }
   }
-  for (const char* key : {"input", "output", "inUse", "granted"}) {
+  for (const char* key : {"input", "output", "inUse", "granted", "release", "trusted"}) {
     if (auto err = boolean(key)) return err;
   }
   for (const char* key : {"by", "size", "point", "origin"}) {
@@ -183,6 +213,35 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     }
   }
   if (e.kind == "preferences" && !s["set"].is_object()) return std::string("set: expected an object of preferences");
+  if (e.kind == "setLevel") {
+    const json& level = s["level"];
+    if (level.is_string() ? !sim::levelNamed(level.get<std::string>()).has_value()
+                          : !isWholeNumberIn(level, INT32_MIN, INT32_MAX)) {
+      return std::string("level: expected a level name or an integer from -2147483648 to 2147483647");
+    }
+  }
+  if (e.kind == "setAlpha" &&
+      !(s["alpha"].is_number() && s["alpha"].get<double>() >= 0 && s["alpha"].get<double>() <= 1)) {
+    return std::string("alpha: expected a number from 0 to 1");
+  }
+  if (e.kind == "setSharing" && !sharingType(s["sharing"])) {
+    return std::string("sharing: expected \"none\", \"readOnly\", \"readWrite\" or 0 to 2");
+  }
+  if (e.kind == "addDisplay" && !s["display"].is_object()) return std::string("display: expected a display object");
+  if (e.kind == "key") {
+    if (auto err = oneOf("key", {"escape", "tab", "command", "shift", "option", "control"})) return err;
+    if (auto err = oneOf("action", {"press", "release", "tap"})) return err;
+  }
+  if (e.kind == "accessibility" && !s.contains("trusted") && !s.contains("apps") && !s.contains("windows")) {
+    return std::string("expected \"windows\", \"apps\" or \"trusted\"");
+  }
+  if (e.kind == "policy" && !s["document"].is_object()) return std::string("document: expected a policy object");
+  if (e.kind == "meetingWindows") {
+    if (!s["windows"].is_array() || !std::all_of(s["windows"].begin(), s["windows"].end(),
+                                                   [](const json& v) { return isWholeNumberIn(v, 1, UINT32_MAX); })) {
+      return std::string("windows: expected an array of window numbers");
+    }
+  }
   return std::nullopt;
 }
 

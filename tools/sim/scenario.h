@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/window_server.h"
 #include "settings/app_ref.h"
 
 namespace corvane::simtool {
@@ -40,6 +41,9 @@ struct Scenario {
 
 // The most Tab presses one commandTab event may hold.
 constexpr int64_t kMaxTabs = 64;
+// A window's sharing type as scenarios and desktops write it: "none", "readOnly", "readWrite" or
+// 0 to 2; nothing for anything else.
+std::optional<WindowSharingState> sharingType(const nlohmann::json& v);
 
 // Reads and checks a scenario file. Every event is checked here, so a bad event is reported before
 // anything runs. The message names the file, the event and what is wrong.

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -13,11 +14,14 @@
 #include "base/files.h"
 #include "base/png.h"
 #include "base/virtual_dispatcher.h"
+#include "platform/sim/sim_accessibility.h"
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_leak_probe.h"
+#include "settings/company_policy.h"
 #include "settings/plist_defaults_store.h"
+#include "settings/policy_file_watcher.h"
 #include "settings/preferences.h"
 #include "windows/conferencing.h"
 
@@ -63,6 +67,7 @@ class Runner {
       error = sc_.path + ": desktop: " + error;
       return false;
     }
+    reserveScriptedWindowNumbers();
     desktop_.input().setListenAccessGranted(sc_.listenAccess);
     t0_ = dispatcher_.mediaTime();
 
@@ -128,6 +133,7 @@ class Runner {
     report["leaks"] = {{"steadyFrames", steadyFrames_},
                        {"appearFrames", appearFrames_},
                        {"motionFrames", motionFrames_},
+                       {"beforeDetectionFrames", beforeDetectionFrames_},
                        {"unprobedFrames", unprobedFrames_}};
     json perWindow = json::object();
     for (const auto& [number, ms] : leakedPixelMs_) perWindow[std::to_string(number)] = ms;
@@ -137,6 +143,7 @@ class Runner {
     report["shareSignal"] = shareSignal_;
     report["frostedMeetingFrames"] = frostedMeetingFrames_;
     report["pictures"] = pictures_;
+    report["policies"] = policies_;
     report["log"] = desktop_.systemLog().lines();
     report["speed"] = {{"cpuSeconds", std::round(cpu * 1000) / 1000},
                        {"simulatedSecondsPerCpuSecond", std::round(speed_ * 100) / 100}};
@@ -306,8 +313,9 @@ class Runner {
     if (e.kind == "commandTab") {
       pid_t pid = pid_t(s["to"].get<int64_t>());
       if (!appExists(pid, error)) return false;
-      input.commandTab(pid, int(s.value("tabs", int64_t(1))));
-      markAppeared(pid);
+      auto before = desktop_.frontmostPID();
+      input.commandTab(pid, int(s.value("tabs", int64_t(1))), s.value("release", true));
+      if (auto after = desktop_.frontmostPID(); after && after != before) markAppeared(*after);
       return true;
     }
     if (e.kind == "click") {
@@ -330,6 +338,7 @@ class Runner {
       return true;
     }
     if (e.kind == "picture") return takePicture(s["name"].get<std::string>(), error);
+    if (auto handled = applyDesktopChange(e, error)) return *handled;
     if (e.kind == "preferences") {
       Scenario changed = sc_;
       changed.protectedApps = prefs_->protectedApps();
@@ -356,6 +365,142 @@ class Runner {
     }
     error = "unknown event";
     return false;
+  }
+
+  // The windows a script opens later keep their numbers: the program's own windows take others.
+  void reserveScriptedWindowNumbers() {
+    std::vector<WindowID> numbers;
+    for (const auto& e : sc_.events) {
+      if (e.kind != "openWindow") continue;
+      const json& number = e.fields["window"].value("number", json());
+      if (number.is_number_unsigned() && number.get<uint64_t>() <= UINT32_MAX) {
+        numbers.push_back(WindowID(number.get<uint64_t>()));
+      }
+    }
+    desktop_.reserveWindowNumbers(numbers);
+  }
+
+  // The events that change the desktop, its input, accessibility, policy or the meeting windows
+  // (beyond the basic window and application events): whether it worked, or nothing for another kind.
+  std::optional<bool> applyDesktopChange(const ScenarioEvent& e, std::string& error) {
+    const json& s = e.fields;
+    const WindowID number = s.contains("number") ? WindowID(s["number"].get<int64_t>()) : 0;
+    if (s.contains("number") && !windowExists(s, error)) return false;
+    if (e.kind == "minimise") return desktop_.setMinimised(number, true);
+    if (e.kind == "restore") {
+      // From the Dock: the window comes back in front and its application is activated.
+      desktop_.setMinimised(number, false);
+      desktop_.raiseWindow(number);
+      const pid_t owner = desktop_.window(number)->ownerPID;
+      if (auto app = desktop_.app(owner); app && !app->terminated) {
+        desktop_.activateApp(owner);
+        markAppeared(owner);
+      }
+      appearedAt_[number] = now();
+      return true;
+    }
+    if (e.kind == "hide" || e.kind == "unhide") {
+      const pid_t pid = pid_t(s["pid"].get<int64_t>());
+      if (!appExists(pid, error)) return false;
+      auto before = desktop_.frontmostPID();
+      if (e.kind == "hide") {
+        desktop_.hideApp(pid);
+      } else if (desktop_.unhideApp(pid)) {
+        markAppeared(pid);
+      }
+      if (auto after = desktop_.frontmostPID(); after && after != before) markAppeared(*after);
+      return true;
+    }
+    if (e.kind == "setLevel") {
+      const json& level = s["level"];
+      desktop_.setLevel(number, level.is_string() ? *sim::levelNamed(level.get<std::string>()) : level.get<int64_t>());
+      appearedAt_[number] = now();
+      return true;
+    }
+    if (e.kind == "setAlpha") {
+      desktop_.setAlpha(number, s["alpha"].get<double>());
+      appearedAt_[number] = now();
+      return true;
+    }
+    if (e.kind == "setSharing") {
+      desktop_.setSharingState(number, *sharingType(s["sharing"]));
+      appearedAt_[number] = now();
+      return true;
+    }
+    if (e.kind == "raiseWindow") {
+      // Ordered front without its application being activated (a panel, a call's mini window).
+      desktop_.raiseWindow(number);
+      appearedAt_[number] = now();
+      return true;
+    }
+    if (e.kind == "addDisplay") return desktop_.addDisplayFromDescription(s["display"], "display", &error);
+    if (e.kind == "removeDisplay") {
+      const int64_t id = s["id"].get<int64_t>();
+      if (id < 1 || id > int64_t(UINT32_MAX)) return error = "no display " + std::to_string(id), false;
+      return desktop_.removeDisplay(DisplayID(id), &error);
+    }
+    if (e.kind == "key") return pressKey(s);
+    if (e.kind == "accessibility") {
+      json change = s;
+      change.erase("at");
+      change.erase("event");
+      return desktop_.accessibility().update(change, "accessibility", &error);
+    }
+    if (e.kind == "policy") return deliverPolicy(s["document"], error);
+    if (e.kind == "meetingWindows") {
+      sc_.meetingWindows.clear();
+      for (const auto& n : s["windows"]) sc_.meetingWindows.insert(n.get<int64_t>());
+      return true;
+    }
+    return std::nullopt;
+  }
+
+  // Escape, Tab or a modifier key alone, through the input port.
+  bool pressKey(const json& s) {
+    static const std::map<std::string, uint64_t> modifiers = {{"command", ModifierFlag::command},
+                                                              {"shift", ModifierFlag::shift},
+                                                              {"option", ModifierFlag::option},
+                                                              {"control", ModifierFlag::control}};
+    sim::SimInput& input = desktop_.input();
+    const std::string key = s["key"].get<std::string>();
+    const std::string action = s.value("action", std::string("tap"));
+    auto before = desktop_.frontmostPID();
+    if (auto modifier = modifiers.find(key); modifier != modifiers.end()) {
+      if (action != "release") input.modifierKey(modifier->second, true);
+      if (action != "press") input.modifierKey(modifier->second, false);
+    } else {
+      const uint16_t code = key == "escape" ? KeyCode::escape : KeyCode::tab;
+      if (action != "release") input.keyDown(code, input.currentModifierFlags());
+      if (action != "press") input.keyUp(code, input.currentModifierFlags());
+    }
+    // Letting go of Command ends the application switcher, which activates its choice.
+    if (auto after = desktop_.frontmostPID(); after && after != before) markAppeared(*after);
+    return true;
+  }
+
+  // The organisation's policy arrives as the platform delivers it: written to the policy file,
+  // which the policy file watcher reads and hands over to be applied.
+  bool deliverPolicy(const json& document, std::string& error) {
+    const std::string path = outDir_ + "/policy.json";
+    if (!writeFileText(document.dump(2) + "\n", path, &error)) return false;
+    if (!policyWatcher_) {
+      policyWatcher_ = std::make_unique<PolicyFileWatcher>(path, dispatcher_, desktop_.systemLog(),
+                                                           [this](const json& delivered) { applyPolicy(delivered); });
+      policyWatcher_->start();
+    } else {
+      policyWatcher_->checkNow();
+    }
+    return true;
+  }
+
+  void applyPolicy(const json& document) {
+    auto policy = CompanyPolicy::parse(document, &desktop_.systemLog());
+    if (!policy) return;
+    const CompanyPolicy::ApplyResult result = policy->apply(*prefs_);
+    policies_.push_back({{"t", std::round(now() * 1000) / 1000},
+                         {"version", policy->version},
+                         {"changedKeys", result.changedKeys},
+                         {"lockedKeys", result.lockedKeys}});
   }
 
   // A pointer drag of a window by its title bar, in steps of one sample over the duration.
@@ -420,8 +565,14 @@ class Runner {
 
   // Windows whose content the share must not show right now.
   std::set<WindowID> mustNotBeSeen() {
+    if (!controller_->shieldsInForce()) return {};
+    return protectedContent();
+  }
+
+  // Windows whose content is the user's to keep out of a share: those of protected applications,
+  // except meeting windows and what the user shows to the meeting.
+  std::set<WindowID> protectedContent() {
     std::set<WindowID> result;
-    if (!controller_->shieldsInForce()) return result;
     std::set<std::string> protectedIDs;
     for (const auto& app : prefs_->protectedApps()) protectedIDs.insert(identity(app.bundleID));
     const auto& revealedApps = controller_->overlays().revealedBundleIDs();
@@ -472,6 +623,7 @@ class Runner {
       }
     }
 
+    if (exposedBeforeDetection()) ++beforeDetectionFrames_;
     auto hidden = mustNotBeSeen();
     if (hidden.empty()) return;
     sim::LeakReport& leaks = leaks_;
@@ -504,6 +656,20 @@ class Runner {
     }
   }
 
+  // Whether this sample falls between the start of a share and Privacy Mode answering it, and the
+  // share shows protected content meanwhile.
+  bool exposedBeforeDetection() {
+    const bool sharing = desktop_.shareInProgress();
+    if (sharing && !shareInProgress_) awaitingPrivacy_ = true;
+    shareInProgress_ = sharing;
+    if (!sharing || controller_->isPrivacyActive()) awaitingPrivacy_ = false;
+    if (!awaitingPrivacy_) return false;
+    auto exposed = protectedContent();
+    if (exposed.empty()) return false;
+    sim::countLeaks(desktop_, exposed, leaks_);
+    return !leaks_.isClean();
+  }
+
   // Consecutive leaking samples make one span: when it began and ended, and its largest count.
   void recordSpan(double t, double dt, uint64_t pixels) {
     const double rounded = std::round(t * 1000) / 1000;
@@ -523,8 +689,10 @@ class Runner {
        << " share-view samples.\n";
     os << "Leaks: " << steadyFrames_ << " steady, " << appearFrames_ << " on appearance, " << motionFrames_
        << " in motion";
-    os << (steadyFrames_ + appearFrames_ + motionFrames_ + unprobedFrames_ == 0 ? " (no protected pixel was ever shared)\n"
-                                                                                 : "\n");
+    const bool clean = steadyFrames_ + appearFrames_ + motionFrames_ + beforeDetectionFrames_ + unprobedFrames_ == 0;
+    os << (clean ? " (no protected pixel was ever shared)\n" : "\n");
+    os << "Shown before detection (a share had started, Privacy Mode was not on yet): " << beforeDetectionFrames_
+       << (beforeDetectionFrames_ == 1 ? " sample\n" : " samples\n");
     if (unprobedFrames_ > 0) os << "Not probed: " << unprobedFrames_ << " samples (" << unprobedWhy_ << ")\n";
     if (!firstSteadyLeak_.empty()) os << "  first steady leak, leaking pixels in red: " << firstSteadyLeak_ << "\n";
     if (frostedMeetingFrames_ > 0) os << "Meeting windows were frosted in " << frostedMeetingFrames_ << " samples.\n";
@@ -549,7 +717,7 @@ class Runner {
     return os.str();
   }
 
-  const Scenario& sc_;
+  Scenario sc_;  // a copy: the meeting windows change as the scenario runs
   std::string outDir_;
   VirtualDispatcher dispatcher_;
   sim::SimDesktop desktop_{dispatcher_};
@@ -559,6 +727,8 @@ class Runner {
   std::unique_ptr<Preferences> prefs_;
   std::unique_ptr<CoreServices> services_;
   std::unique_ptr<PrivacyController> controller_;
+  std::unique_ptr<PolicyFileWatcher> policyWatcher_;
+  json policies_ = json::array();
   double t0_ = 0;
   std::string lastEvent_ = "start-up";
   int64_t nextSample_ = 0;
@@ -572,6 +742,9 @@ class Runner {
   int64_t steadyFrames_ = 0;
   int64_t appearFrames_ = 0;
   int64_t motionFrames_ = 0;
+  int64_t beforeDetectionFrames_ = 0;
+  bool shareInProgress_ = false;
+  bool awaitingPrivacy_ = false;
   int64_t frostedMeetingFrames_ = 0;
   int64_t unprobedFrames_ = 0;
   std::string unprobedWhy_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 
 #include <nlohmann/json.hpp>
@@ -56,13 +57,18 @@ constexpr std::string_view kAttributeNames[] = {AXAttribute::windows,     AXAttr
 
 class Parser {
  public:
-  explicit Parser(const World& world) : world_(world) {}
+  using AppLookup = std::function<bool(pid_t)>;
+  using WindowLookup = std::function<bool(WindowID)>;
+  Parser(AppLookup hasApp, WindowLookup hasWindow) : hasApp_(std::move(hasApp)), hasWindow_(std::move(hasWindow)) {}
 
   bool parse(const json& d, SimAccessibility::Description& out) {
     auto it = d.find("accessibility");
     if (it == d.end()) return true;
-    const json& ax = *it;
-    const std::string path = "accessibility";
+    return parseMember(*it, "accessibility", out);
+  }
+
+  // The "accessibility" member itself, found at `path`.
+  bool parseMember(const json& ax, const std::string& path, SimAccessibility::Description& out) {
     if (!object(ax, path, {"trusted", "apps", "windows"})) return false;
     if (auto t = ax.find("trusted"); t != ax.end()) {
       if (!t->is_boolean()) return fail(path + ".trusted", "expected true or false");
@@ -179,7 +185,7 @@ class Parser {
       return fail(path + ".pid", "expected an integer from 1 to 2147483647");
     }
     pid = pid_t(it->get<int64_t>());
-    if (!world_.findApp(pid)) return fail(path + ".pid", "no application with pid " + std::to_string(pid));
+    if (!hasApp_(pid)) return fail(path + ".pid", "no application with pid " + std::to_string(pid));
     return true;
   }
 
@@ -205,7 +211,7 @@ class Parser {
       return fail(path + ".number", "expected an integer from 1 to 4294967295");
     }
     const WindowID number = WindowID(it->get<int64_t>());
-    if (!world_.findWindow(number)) return fail(path + ".number", "no window with number " + std::to_string(number));
+    if (!hasWindow_(number)) return fail(path + ".number", "no window with number " + std::to_string(number));
     SimAXWindow w;
     std::optional<std::string> role;
     if (!flag(v, path, "listed", w.listed) || !text(v, path, "role", role) || !text(v, path, "title", w.title) ||
@@ -220,7 +226,8 @@ class Parser {
     return true;
   }
 
-  const World& world_;
+  AppLookup hasApp_;
+  WindowLookup hasWindow_;
 };
 
 }  // namespace
@@ -268,10 +275,25 @@ SimAccessibility::~SimAccessibility() = default;
 bool SimAccessibility::parse(const nlohmann::json& description, const World& world, Description& out,
                              std::string& error) {
   out = Description();
-  Parser parser(world);
+  Parser parser([&world](pid_t pid) { return world.findApp(pid) != nullptr; },
+                [&world](WindowID number) { return world.findWindow(number) != nullptr; });
   if (parser.parse(description, out)) return true;
   error = parser.error;
   return false;
+}
+
+bool SimAccessibility::update(const nlohmann::json& accessibility, const std::string& path, std::string* error) {
+  Description parsed;
+  Parser parser([this](pid_t pid) { return desktop_.app(pid).has_value(); },
+                [this](WindowID number) { return desktop_.window(number).has_value(); });
+  if (!parser.parseMember(accessibility, path, parsed)) {
+    if (error) *error = parser.error;
+    return false;
+  }
+  if (accessibility.contains("trusted")) setTrusted(parsed.trusted);
+  for (auto& [pid, app] : parsed.apps) setApp(pid, std::move(app));
+  for (auto& [number, window] : parsed.windows) setWindow(number, std::move(window));
+  return true;
 }
 
 void SimAccessibility::reset(Description description) {

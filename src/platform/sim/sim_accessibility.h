@@ -100,6 +100,11 @@ class SimAccessibility final : public Accessibility {
   static bool parse(const nlohmann::json& description, const World& world, Description& out, std::string& error);
   // Replaces every description and forgets what was set on applications; observers stay.
   void reset(Description description);
+  // Changes while the desktop runs, given as a desktop file's "accessibility" member (found at
+  // `path`, for messages) and checked against the desktop as it stands: each window or
+  // application described gets the new description in place of its old one ("AXManualAccessibility"
+  // set earlier stays set); "trusted", when given, switches trust. Nothing changes on error.
+  bool update(const nlohmann::json& accessibility, const std::string& path, std::string* error);
 
   // ---- Controls ----
   void setTrusted(bool trusted);

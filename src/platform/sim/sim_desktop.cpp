@@ -60,7 +60,7 @@ namespace {
 double clampedAlpha(double alpha) { return alpha >= 0 ? std::min(alpha, 1.0) : 0.0; }
 
 RunningApplication running(const SimApp& app) {
-  return {app.pid, app.bundleID, app.name, app.policy, app.terminated};
+  return {app.pid, app.bundleID, app.name, app.policy, app.terminated, app.hidden};
 }
 
 bool isCapturable(const SimWindow& w) { return w.sharingState != WindowSharingState::none && !w.captureExcluded; }
@@ -531,8 +531,15 @@ void SimDesktop::activateApp(pid_t pid) {
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     const std::optional<pid_t> previous = impl_->world.frontmost;
+    const SimApp* target = impl_->world.findApp(pid);
+    const bool wasHidden = target && target->hidden;
     // The window server raises the application's windows at once.
     impl_->world.activateApp(pid);
+    if (wasHidden) {
+      if (const SimApp* app = impl_->world.findApp(pid); app && !app->hidden) {
+        impl_->postWorkspace(WorkspaceNotification::didUnhideApplication, running(*app));
+      }
+    }
     if (impl_->world.frontmost == previous || impl_->world.frontmost != pid) return;
     if (previous) {
       if (const SimApp* app = impl_->world.findApp(*previous)) before = running(*app);
@@ -544,6 +551,39 @@ void SimDesktop::activateApp(pid_t pid) {
   if (before) impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, before);
   impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
   if (becameSelf) impl_->postApplication(ApplicationNotification::didBecomeActive);
+}
+
+bool SimDesktop::hideApp(pid_t pid) {
+  std::optional<RunningApplication> hidden;
+  std::optional<RunningApplication> after;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const bool wasFrontmost = impl_->world.frontmost == pid;
+    if (!impl_->world.setAppHidden(pid, true)) return false;
+    hidden = running(*impl_->world.findApp(pid));
+    if (wasFrontmost && impl_->world.frontmost) {
+      if (const SimApp* app = impl_->world.findApp(*impl_->world.frontmost)) after = running(*app);
+    }
+    if (!wasFrontmost) {
+      impl_->postWorkspace(WorkspaceNotification::didHideApplication, hidden);
+      return true;
+    }
+  }
+  impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, hidden);
+  impl_->postWorkspace(WorkspaceNotification::didHideApplication, hidden);
+  if (after) impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
+  return true;
+}
+
+bool SimDesktop::unhideApp(pid_t pid) {
+  std::optional<RunningApplication> shown;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (!impl_->world.setAppHidden(pid, false)) return false;
+    shown = running(*impl_->world.findApp(pid));
+  }
+  impl_->postWorkspace(WorkspaceNotification::didUnhideApplication, shown);
+  return true;
 }
 
 std::optional<SimApp> SimDesktop::app(pid_t pid) const {
@@ -605,6 +645,13 @@ WindowID SimDesktop::addWindowAtBack(SimWindow window) {
   }
   if (number) impl_->accessibility->windowAdded(number);
   return number;
+}
+
+void SimDesktop::reserveWindowNumbers(const std::vector<WindowID>& numbers) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  for (WindowID number : numbers) {
+    if (number != 0) impl_->world.reservedNumbers.insert(number);
+  }
 }
 
 bool SimDesktop::closeWindow(WindowID number) {
@@ -687,6 +734,78 @@ void SimDesktop::setDisplays(std::vector<SimDisplay> displays) {
     impl_->world.displays = std::move(displays);
   }
   impl_->postApplication(ApplicationNotification::didChangeScreenParameters);
+}
+
+bool SimDesktop::addDisplayFromDescription(const nlohmann::json& description, const std::string& path,
+                                           std::string* error) {
+  // The new display is checked together with the present ones, by the loader's own rules.
+  nlohmann::json all = nlohmann::json::array();
+  size_t index = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    for (const auto& d : impl_->world.displays) {
+      all.push_back({{"id", d.id},
+                     {"frame", {d.frame.minX(), d.frame.minY(), d.frame.width(), d.frame.height()}},
+                     {"menuBarHeight", d.menuBarHeight},
+                     {"dockHeight", d.dockHeight}});
+    }
+    index = all.size();
+  }
+  all.push_back(description);
+  World scratch;
+  std::string message;
+  if (!loadWorld(nlohmann::json{{"displays", all}}, scratch, message)) {
+    // Name the new display as the caller knows it.
+    const std::string own = "displays[" + std::to_string(index) + "]";
+    if (message.starts_with(own)) {
+      message = path + message.substr(own.size());
+    } else {
+      message = path + ": " + message;
+    }
+    if (error) *error = message;
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->world.displays.push_back(scratch.displays.back());
+  }
+  impl_->postApplication(ApplicationNotification::didChangeScreenParameters);
+  return true;
+}
+
+bool SimDesktop::removeDisplay(DisplayID id, std::string* error) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    auto& displays = impl_->world.displays;
+    auto it = std::find_if(displays.begin(), displays.end(), [id](const SimDisplay& d) { return d.id == id; });
+    if (it == displays.end()) {
+      if (error) *error = "no display " + std::to_string(id);
+      return false;
+    }
+    if (it == displays.begin()) {
+      if (error) *error = "display " + std::to_string(id) + " is the main display";
+      return false;
+    }
+    const Rect gone = it->frame;
+    displays.erase(it);
+    const Rect main = displays.front().frame;
+    for (auto& record : impl_->world.windows) {
+      Rect& b = record.window.bounds;
+      const Point centre{b.midX(), b.midY()};
+      const bool onRemaining = std::any_of(displays.begin(), displays.end(), [&](const SimDisplay& d) {
+        return d.frame.contains(centre);
+      });
+      if (onRemaining || !gone.contains(centre)) continue;
+      // Same place relative to the display's corner, kept inside the main display.
+      const double x = std::clamp(main.minX() + (b.minX() - gone.minX()), main.minX(),
+                                  std::max(main.minX(), main.maxX() - b.width()));
+      const double y = std::clamp(main.minY() + (b.minY() - gone.minY()), main.minY(),
+                                  std::max(main.minY(), main.maxY() - b.height()));
+      b = Rect(std::round(x), std::round(y), b.width(), b.height());
+    }
+  }
+  impl_->postApplication(ApplicationNotification::didChangeScreenParameters);
+  return true;
 }
 
 std::vector<SimDisplay> SimDesktop::displays() const {
@@ -787,6 +906,7 @@ Application& SimDesktop::application() { return impl_->application; }
 MemoryLog& SimDesktop::systemLog() { return impl_->systemLog; }
 
 SimPrivateWindowServer& SimDesktop::privateWindowServer() { return *impl_->privateWindowServer; }
+const SimPrivateWindowServer& SimDesktop::privateWindowServer() const { return *impl_->privateWindowServer; }
 SimAudio& SimDesktop::audio() { return *impl_->audio; }
 SimAccessibility& SimDesktop::accessibility() { return *impl_->accessibility; }
 SimUI& SimDesktop::ui() { return *impl_->ui; }

@@ -83,6 +83,7 @@ struct SimApp {
   ActivationPolicy policy = ActivationPolicy::regular;
   uint32_t color = 0x808080;  // RGB of its windows' content
   bool terminated = false;
+  bool hidden = false;  // hidden by the user (Command-H): its windows are off screen
 };
 
 // A window's title as the window list may report it: missing, a string (possibly empty), or a value
@@ -105,6 +106,8 @@ struct SimWindow {
   WindowSharingState sharingState = WindowSharingState::readOnly;
   bool onScreen = true;
   bool minimised = false;
+  // Its application is hidden (kept by the desktop: hideApp, unhideApp); not drawn, not on screen.
+  bool appHidden = false;
   // Left out by "exclude desktop elements". Windows at the desktop-icon level or below count as
   // desktop elements whatever this flag says.
   bool desktopElement = false;
@@ -161,6 +164,14 @@ class SimDesktop {
   // Makes it frontmost and raises its windows (keeping their order) above the other windows of
   // their level, as the window server does on activation.
   void activateApp(pid_t pid);
+  // The user hides the application (Command-H) or shows it again: its windows leave the on-screen
+  // list and the pictures, and come back in their old order. The workspace's "did hide" or "did
+  // unhide" reaches observers on a later turn of the main queue; hiding the frontmost application
+  // passes activation on as quitting does (with "did deactivate" and "did activate"). Activating a
+  // hidden application shows it again ("did unhide" before "did activate"). False for an unknown or
+  // terminated application, or one already in that state.
+  bool hideApp(pid_t pid);
+  bool unhideApp(pid_t pid);
   std::optional<SimApp> app(pid_t pid) const;
   // Every application (terminated ones too), in launch order.
   std::vector<SimApp> apps() const;
@@ -176,6 +187,9 @@ class SimDesktop {
   WindowID addWindow(SimWindow window);
   // Adds a window at the back of its level's band (for loading lists given front to back).
   WindowID addWindowAtBack(SimWindow window);
+  // Keeps these numbers from windows added without a number (the program's own windows, the share
+  // helpers' windows): numbers that a script will give windows it opens later.
+  void reserveWindowNumbers(const std::vector<WindowID>& numbers);
   bool closeWindow(WindowID number);
   bool setBounds(WindowID number, Rect bounds);
   bool moveWindow(WindowID number, Point origin);
@@ -202,6 +216,13 @@ class SimDesktop {
   void setDisplays(std::vector<SimDisplay> displays);  // the first is the main display
   std::vector<SimDisplay> displays() const;
   double mainDisplayHeight() const;
+  // A display plugged in (given as in a desktop description, checked with the other displays as
+  // the loader checks them) or unplugged. Unplugging moves the windows whose centre lay on that
+  // display to the main display, at the same place relative to its top-left corner, kept inside it.
+  // The main display cannot be unplugged. Both tell the application that the screen parameters
+  // changed, on a later turn of the main queue. False, with a message naming `path`, on error.
+  bool addDisplayFromDescription(const nlohmann::json& description, const std::string& path, std::string* error);
+  bool removeDisplay(DisplayID id, std::string* error);
 
   // ---- Window content ----------------------------------------------------------------------
   // The window's own content at its current size (deterministic: the owner's colour, a label band
@@ -245,6 +266,7 @@ class SimDesktop {
   // The private window-server entry points and the audio activity, with their test controls (see
   // sim_private_window_server.h and sim_audio.h). load() resets both to the description.
   SimPrivateWindowServer& privateWindowServer();
+  const SimPrivateWindowServer& privateWindowServer() const;
   SimAudio& audio();
   // A screen share or recording that the window server's watcher flag reports.
   void startScreenWatcherShare();
@@ -267,6 +289,9 @@ class SimDesktop {
   void stopZoomFramebufferShare(pid_t zoomPID);
   // The client's chooser "Select a window or an application that you want to share".
   WindowID openZoomShareChooser(pid_t zoomPID);
+  // Whether something records the screen right now: the watcher flag is set, or a framebuffer
+  // share's capture host window is on screen. (The share picker alone records nothing yet.)
+  bool shareInProgress() const;
 
   // ---- Accessibility (sim_accessibility.h) ---------------------------------------------------
   // Element trees of applications and windows, the trust switch and the observers, with their

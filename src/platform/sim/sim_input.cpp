@@ -312,6 +312,8 @@ void SimInput::drag(Point from, const std::vector<Point>& path) {
 void SimInput::keyDown(uint16_t keyCode, uint64_t modifierFlags) {
   state_->modifiers = modifierFlags;
   post(InputEvent{EventType::keyDown, modifierFlags, keyCode, state_->mouse()}, std::nullopt);
+  // The window server closes the switcher after the taps have seen the key.
+  if (keyCode == KeyCode::escape) state_->switcherTarget.reset();
 }
 
 void SimInput::keyUp(uint16_t keyCode, uint64_t modifierFlags) {
@@ -319,23 +321,32 @@ void SimInput::keyUp(uint16_t keyCode, uint64_t modifierFlags) {
   post(InputEvent{EventType::keyUp, modifierFlags, keyCode, state_->mouse()}, std::nullopt);
 }
 
-void SimInput::flagsChanged(uint64_t modifierFlags) {
+void SimInput::flagsChanged(uint64_t modifierFlags, uint16_t keyCode) {
   const bool commandReleased =
       (state_->modifiers & ModifierFlag::command) && !(modifierFlags & ModifierFlag::command);
   state_->modifiers = modifierFlags;
   std::optional<pid_t> activates;
   if (commandReleased && state_->switcherTarget) activates = std::exchange(state_->switcherTarget, std::nullopt);
-  post(InputEvent{EventType::flagsChanged, modifierFlags, 0, state_->mouse()}, activates);
+  post(InputEvent{EventType::flagsChanged, modifierFlags, keyCode, state_->mouse()}, activates);
 }
 
-void SimInput::commandTab(pid_t target, int tabs) {
-  flagsChanged(state_->modifiers | ModifierFlag::command);
+void SimInput::modifierKey(uint64_t flag, bool down) {
+  uint16_t keyCode = 0;
+  if (flag == ModifierFlag::command) keyCode = KeyCode::command;
+  if (flag == ModifierFlag::shift) keyCode = KeyCode::shift;
+  if (flag == ModifierFlag::option) keyCode = KeyCode::option;
+  if (flag == ModifierFlag::control) keyCode = KeyCode::control;
+  flagsChanged(down ? state_->modifiers | flag : state_->modifiers & ~flag, keyCode);
+}
+
+void SimInput::commandTab(pid_t target, int tabs, bool releaseCommand) {
+  if (!(state_->modifiers & ModifierFlag::command)) modifierKey(ModifierFlag::command, true);
   for (int i = 0; i < tabs; ++i) {
     state_->switcherTarget = target;
     keyDown(KeyCode::tab, state_->modifiers);
     keyUp(KeyCode::tab, state_->modifiers);
   }
-  flagsChanged(state_->modifiers & ~ModifierFlag::command);
+  if (releaseCommand) modifierKey(ModifierFlag::command, false);
 }
 
 void SimInput::hotKey(uint32_t keyCode, uint32_t modifiers, bool pressed) {

@@ -66,11 +66,19 @@ class SimInput final : public Input {
   void dragEnd(Point location);
   // The whole drag at once, along the given points.
   void drag(Point from, const std::vector<Point>& path);
+  // Escape while the application switcher is up (Command held after Command-Tab) closes it: letting
+  // go of Command then activates nothing.
   void keyDown(uint16_t keyCode, uint64_t modifierFlags = 0);
   void keyUp(uint16_t keyCode, uint64_t modifierFlags = 0);
-  void flagsChanged(uint64_t modifierFlags);
-  // Command down, Tab `tabs` times, Command up: the switcher activates `target` on release.
-  void commandTab(pid_t target, int tabs = 1);
+  // `keyCode` is the modifier key that changed (0: not said).
+  void flagsChanged(uint64_t modifierFlags, uint16_t keyCode = 0);
+  // A modifier key alone (ModifierFlag::command, shift, option or control) goes down or up: one
+  // flags-changed event with the key's code and the new flags.
+  void modifierKey(uint64_t flag, bool down);
+  // Command down, Tab `tabs` times, Command up: the switcher activates `target` on release. With
+  // `releaseCommand` false the switcher stays up, Command held, until modifierKey(command, false)
+  // (or Escape closes it).
+  void commandTab(pid_t target, int tabs = 1, bool releaseCommand = true);
   // The hot key service: a press or release of a registered combination.
   void hotKey(uint32_t keyCode, uint32_t modifiers, bool pressed);
   // The system switches the enabled taps off (they receive the matching "disabled" event).

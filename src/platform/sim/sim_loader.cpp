@@ -264,7 +264,10 @@ class Loader {
       return false;
     }
     app.pid = pid_t(pid);
-    if (world_.findApp(app.pid)) return fail(path + ".pid", "duplicate pid " + std::to_string(pid));
+    // The pid of an application that has quit may be taken again.
+    if (const SimApp* other = world_.findApp(app.pid); other && !other->terminated) {
+      return fail(path + ".pid", "duplicate pid " + std::to_string(pid));
+    }
     return string(v, path, "bundleID", app.bundleID) && string(v, path, "name", app.name) &&
            policy(v, path, "policy", app.policy) && color(v, path, "color", app.color);
   }

@@ -97,6 +97,16 @@ void SimDesktop::stopZoomFramebufferShare(pid_t zoomPID) {
   }
 }
 
+bool SimDesktop::shareInProgress() const {
+  if (privateWindowServer().screenWatcherPresent()) return true;
+  for (const auto& w : windows()) {
+    if (!w.onScreen || w.minimised || w.appHidden) continue;
+    auto owner = app(w.ownerPID);
+    if (owner && !owner->terminated && owner->name == kCaptureHost) return true;
+  }
+  return false;
+}
+
 WindowID SimDesktop::openZoomShareChooser(pid_t zoomPID) {
   return addShareWindow(*this, zoomPID, centredOnTop(*this, 900, 620, 120), Level::normal, kChooserTitle);
 }

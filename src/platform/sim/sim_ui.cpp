@@ -178,7 +178,7 @@ SimUI::Click SimUI::hitTest(Point point) {
   const double height = desktop.mainDisplayHeight();
   const pid_t self = desktop.selfPID();
   for (const SimWindow& w : desktop.windows()) {
-    if (!w.onScreen || w.minimised || !(w.alpha > 0)) continue;
+    if (!w.onScreen || w.minimised || w.appHidden || !(w.alpha > 0)) continue;
     if (!w.bounds.flipped(height).contains(point)) continue;
     Click click;
     click.window = w.number;

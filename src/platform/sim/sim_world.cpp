@@ -87,16 +87,29 @@ void World::quitApp(pid_t pid) {
   if (!app || app->terminated) return;
   app->terminated = true;
   std::erase_if(windows, [pid](const WindowRecord& r) { return r.window.ownerPID == pid; });
-  if (frontmost != pid) return;
-  frontmost.reset();
+  if (frontmost == pid) frontmost = nextFrontmost();
+}
+
+std::optional<pid_t> World::nextFrontmost() const {
   for (const auto& record : windows) {
     const SimApp* owner = findApp(record.window.ownerPID);
-    if (record.window.level == Level::normal && owner && !owner->terminated &&
+    if (record.window.level == Level::normal && owner && !owner->terminated && !owner->hidden &&
         owner->policy == ActivationPolicy::regular) {
-      frontmost = owner->pid;
-      break;
+      return owner->pid;
     }
   }
+  return std::nullopt;
+}
+
+bool World::setAppHidden(pid_t pid, bool hidden) {
+  SimApp* app = findApp(pid);
+  if (!app || app->terminated || app->hidden == hidden) return false;
+  app->hidden = hidden;
+  for (auto& record : windows) {
+    if (record.window.ownerPID == pid) record.window.appHidden = hidden;
+  }
+  if (hidden && frontmost == pid) frontmost = nextFrontmost();
+  return true;
 }
 
 void World::forgetApp(pid_t pid) {
@@ -107,6 +120,8 @@ void World::forgetApp(pid_t pid) {
 void World::activateApp(pid_t pid) {
   const SimApp* app = findApp(pid);
   if (!app || app->terminated) return;
+  // Activating a hidden application shows it again.
+  setAppHidden(pid, false);
   frontmost = pid;
   // The list is already banded by level, so a stable sort on (level, not this app's) moves the
   // app's windows to the front of each band and keeps every other order as it was.
@@ -133,15 +148,22 @@ void World::insertAt(size_t index, WindowRecord record) {
 }
 
 WindowID World::addWindow(SimWindow window, bool atBack) {
-  if (const SimApp* owner = findApp(window.ownerPID); owner && owner->terminated) return 0;
+  const SimApp* owner = findApp(window.ownerPID);
+  if (owner && owner->terminated) return 0;
   if (window.number == 0) {
-    while (nextNumber == 0 || findWindow(nextNumber)) ++nextNumber;
+    // Past the last number (UINT32_MAX) the counter wraps, skipping 0.
+    for (uint64_t tries = 0; nextNumber == 0 || findWindow(nextNumber) || reservedNumbers.contains(nextNumber);
+         ++tries) {
+      if (tries > uint64_t(UINT32_MAX)) return 0;
+      ++nextNumber;
+    }
     window.number = nextNumber++;
   } else if (findWindow(window.number)) {
     return 0;
   } else if (window.number >= nextNumber && window.number != UINT32_MAX) {
     nextNumber = window.number + 1;
   }
+  window.appHidden = owner && owner->hidden;
   WindowRecord record;
   record.missing = entryKeyMask(window.missingKeys);
   record.wrongType = entryKeyMask(window.wrongTypeKeys);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,7 @@ struct WindowRecord {
   SimWindow window;
   uint32_t missing = 0;    // entryKeyMask(window.missingKeys)
   uint32_t wrongType = 0;  // entryKeyMask(window.wrongTypeKeys)
-
-  bool isVisible() const { return window.onScreen && !window.minimised; }
+  bool isVisible() const { return window.onScreen && !window.minimised && !window.appHidden; }
   bool isDesktopElement() const { return window.desktopElement || window.level <= Level::desktopIcon; }
 };
 
@@ -37,7 +37,12 @@ struct World {
   std::optional<pid_t> frontmost;
   pid_t selfPID = kDefaultSelfPID;
   pid_t nextPID = 500;                  // for launches that ask the world to pick one
-  WindowID nextNumber = 100;            // for windows added without a number
+  // The window server hands out numbers from one counter and never gives out a number twice: a
+  // window added without a number takes the next one that no window has and nobody reserved.
+  // Windows described with a number (a desktop file, a scenario) stand for windows the server
+  // numbered; their numbers are reserved up front, so the program's own windows never take them.
+  WindowID nextNumber = 100;
+  std::set<WindowID> reservedNumbers;
 
   World();
 
@@ -54,6 +59,10 @@ struct World {
   void quitApp(pid_t pid);
   void forgetApp(pid_t pid);
   void activateApp(pid_t pid);
+  // Hides or shows every window of the application (they leave and rejoin the on-screen list,
+  // keeping their order). Hiding the frontmost application passes activation on as quitting does.
+  // False for an unknown or terminated application, or one already in that state.
+  bool setAppHidden(pid_t pid, bool hidden);
 
   // In front of (or at the back of) the window's level band.
   WindowID addWindow(SimWindow window, bool atBack);
@@ -69,6 +78,8 @@ struct World {
   size_t bandFront(int64_t level) const;
   size_t bandEnd(int64_t level) const;
   void insertAt(size_t index, WindowRecord record);
+  // The owner of the frontmost normal-level window of a running, regular, unhidden application.
+  std::optional<pid_t> nextFrontmost() const;
 };
 
 }  // namespace corvane::sim
