@@ -263,6 +263,42 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<PrivateDirectory> defaultsDirectory;
   std::unique_ptr<PlistDefaultsStore> ownDefaults;
   DefaultsStore* defaults = nullptr;
+
+  // Runs `edit` on the window's record under the lock, then tells the private window server what
+  // the edit did to the window; false for an unknown window.
+  template <typename Edit>
+  bool changeWindow(WindowID number, Edit edit) {
+    std::vector<WindowNotice> notices;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      WindowRecord* record = world.findWindow(number);
+      if (!record) return false;
+      const SimWindow& w = record->window;
+      const Rect bounds = w.bounds;
+      const bool visible = record->isVisible();
+      const double alpha = w.alpha;
+      const WindowSharingState sharing = w.sharingState;
+      edit(record->window);
+      auto notice = [&](WindowNotification kind) { notices.push_back({kind, number, w.ownerPID}); };
+      if (w.bounds.origin != bounds.origin) notice(WindowNotification::moved);
+      if (w.bounds.size != bounds.size) notice(WindowNotification::resized);
+      if (record->isVisible() != visible) notice(visible ? WindowNotification::hidden : WindowNotification::ordered);
+      if (w.alpha != alpha) notice(WindowNotification::alphaChanged);
+      if (w.sharingState != sharing) notice(WindowNotification::sharingChanged);
+    }
+    for (const WindowNotice& n : notices) privateWindowServer->windowChanged(n);
+    return true;
+  }
+
+  // With the lock held: where each visible window of the application stands in the stacking order.
+  std::vector<std::pair<WindowID, ptrdiff_t>> places(pid_t pid) const {
+    std::vector<std::pair<WindowID, ptrdiff_t>> result;
+    for (size_t i = 0; i < world.windows.size(); ++i) {
+      const WindowRecord& r = world.windows[i];
+      if (r.window.ownerPID == pid && r.isVisible()) result.emplace_back(r.window.number, ptrdiff_t(i));
+    }
+    return result;
+  }
 };
 
 // ---- Window server --------------------------------------------------------------------------
@@ -504,17 +540,23 @@ pid_t SimDesktop::launchApp(SimApp app) {
 void SimDesktop::quitApp(pid_t pid) {
   std::optional<RunningApplication> before;
   std::optional<RunningApplication> after;
+  std::vector<WindowID> closed;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     const std::optional<pid_t> frontmost = impl_->world.frontmost;
     if (frontmost == pid) {
       if (const SimApp* app = impl_->world.findApp(pid)) before = running(*app);
     }
+    for (const auto& record : impl_->world.windows) {
+      if (record.window.ownerPID == pid) closed.push_back(record.window.number);
+    }
     impl_->world.quitApp(pid);
+    std::erase_if(closed, [&](WindowID number) { return impl_->world.findWindow(number) != nullptr; });
     if (before && impl_->world.frontmost && impl_->world.frontmost != pid) {
       if (const SimApp* app = impl_->world.findApp(*impl_->world.frontmost)) after = running(*app);
     }
   }
+  for (WindowID number : closed) impl_->privateWindowServer->windowChanged({WindowNotification::destroyed, number, pid});
   if (before) impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, before);
   if (after) impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
 }
@@ -528,18 +570,28 @@ void SimDesktop::activateApp(pid_t pid) {
   std::optional<RunningApplication> before;
   std::optional<RunningApplication> after;
   bool becameSelf = false;
+  bool becameFrontmost = false;
+  std::vector<WindowID> raised;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     const std::optional<pid_t> previous = impl_->world.frontmost;
+    const auto placesBefore = impl_->places(pid);
     // The window server raises the application's windows at once.
     impl_->world.activateApp(pid);
-    if (impl_->world.frontmost == previous || impl_->world.frontmost != pid) return;
-    if (previous) {
-      if (const SimApp* app = impl_->world.findApp(*previous)) before = running(*app);
+    for (const auto& place : impl_->places(pid)) {
+      if (std::find(placesBefore.begin(), placesBefore.end(), place) == placesBefore.end()) raised.push_back(place.first);
     }
-    if (const SimApp* app = impl_->world.findApp(pid)) after = running(*app);
-    becameSelf = pid == impl_->world.selfPID;
+    becameFrontmost = impl_->world.frontmost != previous && impl_->world.frontmost == pid;
+    if (becameFrontmost) {
+      if (previous) {
+        if (const SimApp* app = impl_->world.findApp(*previous)) before = running(*app);
+      }
+      if (const SimApp* app = impl_->world.findApp(pid)) after = running(*app);
+      becameSelf = pid == impl_->world.selfPID;
+    }
   }
+  for (WindowID number : raised) impl_->privateWindowServer->windowChanged({WindowNotification::ordered, number, pid});
+  if (!becameFrontmost) return;
   // The applications hear of it later, on a turn of their main queue.
   if (before) impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, before);
   impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
@@ -608,20 +660,28 @@ WindowID SimDesktop::addWindowAtBack(SimWindow window) {
 }
 
 bool SimDesktop::closeWindow(WindowID number) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.closeWindow(number);
+  pid_t owner = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const WindowRecord* record = impl_->world.findWindow(number);
+    if (!record) return false;
+    owner = record->window.ownerPID;
+    if (!impl_->world.closeWindow(number)) return false;
+  }
+  impl_->privateWindowServer->windowChanged({WindowNotification::destroyed, number, owner});
+  return true;
 }
 
 bool SimDesktop::setBounds(WindowID number, Rect bounds) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(bounds); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(bounds); });
 }
 
 bool SimDesktop::moveWindow(WindowID number, Point origin) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(origin, w.bounds.size)); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(origin, w.bounds.size)); });
 }
 
 bool SimDesktop::resizeWindow(WindowID number, Size size) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(w.bounds.origin, size)); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(w.bounds.origin, size)); });
 }
 
 bool SimDesktop::setTitle(WindowID number, SimTitle title) {
@@ -635,24 +695,34 @@ bool SimDesktop::setTitle(WindowID number, SimTitle title) {
 }
 
 bool SimDesktop::setAlpha(WindowID number, double alpha) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.alpha = clampedAlpha(alpha); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.alpha = clampedAlpha(alpha); });
 }
 
 bool SimDesktop::setLevel(WindowID number, int64_t level) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.setLevel(number, level);
+  pid_t owner = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const WindowRecord* record = impl_->world.findWindow(number);
+    if (!record) return false;
+    owner = record->window.ownerPID;
+    const int64_t before = record->window.level;
+    if (!impl_->world.setLevel(number, level)) return false;
+    if (before == level) return true;
+  }
+  impl_->privateWindowServer->windowChanged({WindowNotification::ordered, number, owner});
+  return true;
 }
 
 bool SimDesktop::setMinimised(WindowID number, bool minimised) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.minimised = minimised; });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.minimised = minimised; });
 }
 
 bool SimDesktop::setOnScreen(WindowID number, bool onScreen) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.onScreen = onScreen; });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.onScreen = onScreen; });
 }
 
 bool SimDesktop::setSharingState(WindowID number, WindowSharingState state) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.sharingState = state; });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.sharingState = state; });
 }
 
 bool SimDesktop::setCaptureExcluded(WindowID number, bool excluded) {
@@ -662,8 +732,17 @@ bool SimDesktop::setCaptureExcluded(WindowID number, bool excluded) {
 bool SimDesktop::raiseWindow(WindowID number) { return orderWindow(number, true, 0); }
 
 bool SimDesktop::orderWindow(WindowID number, bool above, WindowID relativeTo) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.orderWindow(number, above, relativeTo);
+  pid_t owner = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const ptrdiff_t before = impl_->world.indexOf(number);
+    if (!impl_->world.orderWindow(number, above, relativeTo)) return false;
+    const WindowRecord* record = impl_->world.findWindow(number);
+    if (!record || impl_->world.indexOf(number) == before) return true;
+    owner = record->window.ownerPID;
+  }
+  impl_->privateWindowServer->windowChanged({WindowNotification::ordered, number, owner});
+  return true;
 }
 
 std::optional<SimWindow> SimDesktop::window(WindowID number) const {
