@@ -46,6 +46,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"listenAccess", {{"granted"}, {}}},
       {"picture", {{"name"}, {}}},
       {"preferences", {{"set"}, {}}},
+      {"minimise", {{"number"}, {}}},
   };
   return shapes;
 }

@@ -246,6 +246,11 @@ class Runner {
       desktop_.closeWindow(WindowID(s["number"].get<int64_t>()));
       return true;
     }
+    if (e.kind == "minimise") {
+      if (!windowExists(s, error)) return false;
+      desktop_.setMinimised(WindowID(s["number"].get<int64_t>()), true);
+      return true;
+    }
     if (e.kind == "moveWindow") {
       if (!windowExists(s, error)) return false;
       desktop_.moveWindow(WindowID(s["number"].get<int64_t>()), pointOf(s["origin"]));
