@@ -72,7 +72,10 @@ enum class WindowNotification : uint32_t {
 struct WindowNotice {
   WindowNotification kind = WindowNotification::destroyed;
   WindowID window = 0;
-  pid_t ownerPID = 0;  // the process that owns (or owned) the window; 0 when the server does not say
+  // The process that owns (or owned) the window. A backend whose server does not say looks it up;
+  // it may be 0 only for a window that is gone. (Callers tell their own windows by it: every
+  // refresh changes them, so taking them for foreign ones would refresh without end.)
+  pid_t ownerPID = 0;
 };
 
 // The symbol of the entry point in the private framework ("SLSMainConnectionID", ...).
