@@ -7,6 +7,7 @@
 #include "platform/defaults_store.h"
 #include "platform/processes.h"
 #include "platform/ui.h"
+#include "platform/window_server_private.h"
 #include "platform/workspace.h"
 #include "settings/preferences.h"
 #include "shields/dock_hider.h"
@@ -160,6 +161,39 @@ void PrivacyController::start() {
     (*alive)->overlays_->setClearViewActive(true);
     (*alive)->syncAppSwitcherTap();
   }));
+  observeWindowChanges();
+}
+
+void PrivacyController::observeWindowChanges() {
+  WindowServerPrivate* server = services_.platform.windowServerPrivate;
+  if (!server || !server->has(PrivateEntryPoint::registerConnectionNotifyProc) ||
+      !server->has(PrivateEntryPoint::mainConnectionID)) {
+    return;  // the timer alone keeps the holes in step
+  }
+  const auto connection = server->mainConnectionID();
+  if (!connection) return;
+  std::weak_ptr<PrivacyController*> weak = alive_;
+  auto registered = server->registerConnectionNotifyProc(*connection, [weak](const WindowNotice& notice) {
+    auto alive = weak.lock();
+    if (alive && *alive) (*alive)->windowChanged(notice);
+  });
+  if (registered && registered->status == WindowServerError::success) {
+    cancellables_.push_back(std::move(registered->registration));
+  }
+}
+
+void PrivacyController::windowChanged(const WindowNotice& notice) {
+  // The program's own windows change with every refresh; only other processes' windows can
+  // uncover something behind a hole.
+  if (!shieldsInForce() || noticeRefreshPending_ ||
+      notice.ownerPID == services_.platform.processes.currentProcessIdentifier()) {
+    return;
+  }
+  noticeRefreshPending_ = true;
+  onMain([](PrivacyController& c) {
+    c.noticeRefreshPending_ = false;
+    if (c.shieldsInForce()) c.refresh();
+  });
 }
 
 // ---- Configuration ----------------------------------------------------------------------------

@@ -8,6 +8,12 @@
 // switcher activates another application. Peeking lifts the shields for a moment without leaving
 // Privacy Mode.
 //
+// Where the window server notifies window changes, a change of another process's window (closed,
+// moved, resized, minimised or hidden, reordered, another level, opacity or sharing type) also
+// refreshes the shields while they are in force, on the next turn of the main queue (one refresh
+// for a burst of notices): a hole cut in the frost for a window in front would otherwise show the
+// protected window behind it until the timer's next refresh, for up to six frames of the share.
+//
 // Threading: main thread. Callbacks handed out hold the controller through a liveness token and
 // do nothing once it is gone.
 #pragma once
@@ -29,6 +35,7 @@
 namespace corvane {
 
 class Preferences;
+struct WindowNotice;
 
 class PrivacyController {
  public:
@@ -101,6 +108,9 @@ class PrivacyController {
   void handlePointerDown(Point location);
   void setPeeking(bool peeking);
   bool framebufferShareCheck(const WindowTracker::Snapshot& snapshot);
+  // Registers for the window server's window notifications, when it offers them.
+  void observeWindowChanges();
+  void windowChanged(const WindowNotice& notice);
   // Runs `work` on a later turn of the main queue while the controller lives.
   void onMain(std::function<void(PrivacyController&)> work);
 
@@ -123,6 +133,8 @@ class PrivacyController {
   bool isPeeking_ = false;
   bool didLogGuardOff_ = false;
   bool started_ = false;
+  // A refresh for window notices is queued on the main queue.
+  bool noticeRefreshPending_ = false;
   // Last: every callback handed out checks it.
   std::shared_ptr<PrivacyController*> alive_;
 };

@@ -16,6 +16,8 @@ std::string_view symbolName(PrivateEntryPoint entryPoint) {
       return "SLSSetWindowTags";
     case PrivateEntryPoint::isScreenWatcherPresent:
       return "SLSIsScreenWatcherPresent";
+    case PrivateEntryPoint::registerConnectionNotifyProc:
+      return "SLSRegisterConnectionNotifyProc";
   }
   return "";
 }

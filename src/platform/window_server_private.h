@@ -1,5 +1,6 @@
 // The window server's private interface: the process's connections, window bounds and moves
-// without the application framework, window tags (capture exclusion) and the screen-watcher flag.
+// without the application framework, window tags (capture exclusion), the screen-watcher flag, and
+// notifications of window changes on a connection.
 //
 // On the reference platform these are entry points of a private framework that is opened at run
 // time, and any of them may be missing. A backend resolves each entry point on first use and
@@ -11,14 +12,17 @@
 // display, y down); a move places the window's top-left corner.
 //
 // Threading: any thread (window moves come from background queues as well as from the main
-// thread). Results are values the caller owns.
+// thread), except the window notifications (below). Results are values the caller owns.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
+#include <sys/types.h>
 
 #include "base/geometry.h"
+#include "base/observable.h"
 #include "platform/window_server.h"
 
 namespace corvane {
@@ -50,6 +54,28 @@ enum class PrivateEntryPoint {
   moveWindow,              // SLSMoveWindow(cid, window, &point)
   setWindowTags,           // SLSSetWindowTags(cid, window, &tags, 64)
   isScreenWatcherPresent,  // SLSIsScreenWatcherPresent()
+  registerConnectionNotifyProc,  // SLSRegisterConnectionNotifyProc(cid, proc, type, arg)
+};
+
+// What happened to a window, as the window server tells a connection that registered for window
+// notifications. Every kind is a change that can uncover what lay behind the window.
+enum class WindowNotification : uint32_t {
+  destroyed,       // closed, also with the application that owned it
+  moved,           // its origin changed
+  resized,         // its size changed
+  ordered,         // its place in the stacking order or its level changed, or it came on screen
+  hidden,          // it left the screen: minimised, its application hidden, or ordered out
+  alphaChanged,    // its opacity changed
+  sharingChanged,  // its sharing type changed
+};
+
+struct WindowNotice {
+  WindowNotification kind = WindowNotification::destroyed;
+  WindowID window = 0;
+  // The process that owns (or owned) the window. A backend whose server does not say looks it up;
+  // it may be 0 only for a window that is gone. (Callers tell their own windows by it: every
+  // refresh changes them, so taking them for foreign ones would refresh without end.)
+  pid_t ownerPID = 0;
 };
 
 // The symbol of the entry point in the private framework ("SLSMainConnectionID", ...).
@@ -64,6 +90,12 @@ class WindowServerPrivate {
   struct WindowBounds {
     WindowServerStatus status = WindowServerError::failure;
     Rect bounds;  // window-server space; meaningful only with status 0
+  };
+  using NotifyProc = std::function<void(const WindowNotice&)>;
+  struct NotifyRegistration {
+    WindowServerStatus status = WindowServerError::failure;
+    // With status 0: the registration, which lasts until it is cancelled or dropped.
+    Subscription registration;
   };
 
   virtual ~WindowServerPrivate() = default;
@@ -85,6 +117,12 @@ class WindowServerPrivate {
                                                           uint64_t tags, int32_t tagBits) = 0;
   // True while some process captures or shares the screen.
   virtual std::optional<bool> isScreenWatcherPresent() = 0;
+  // Registers `proc` on the connection for the notifications of every window's changes (those of
+  // other processes and the caller's own alike). Each notice comes on the main queue, on a later
+  // turn than the change but before the screen shows the next frame. Register, and cancel or drop
+  // the registration, on the main thread; `proc` runs there.
+  virtual std::optional<NotifyRegistration> registerConnectionNotifyProc(WindowServerConnection connection,
+                                                                         NotifyProc proc) = 0;
 };
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 // End to end: corvane-sim plays the bundled leak scenarios (windows above the normal level,
-// translucent windows in front, window corners and many holes, the softest frost) and the report
-// says the share never showed a protected pixel once the frost had settled.
+// translucent windows in front, window corners and many holes, the softest frost, windows in front
+// that go away) and the report says the share never showed a protected pixel once the frost had
+// settled.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -77,6 +78,18 @@ TEST_F(LeakScenariosTest, TheSoftestFrostStillHidesTheTitles) {
   EXPECT_EQ(category(report, "steadyFrames"), 0) << report["leakSpans"].dump();
   EXPECT_EQ(category(report, "motionFrames"), 0);
   EXPECT_LE(category(report, "appearFrames"), 7);
+}
+
+TEST_F(LeakScenariosTest, AHoleGoesWithTheWindowInFrontBeforeTheNextFrame) {
+  // Closed, minimised, moved away, its application quit: each between two of the timer's
+  // refreshes, so a hole that waited for the next one would show Slack for about five samples.
+  const json report = play("leak-front-window-closes");
+  EXPECT_EQ(category(report, "steadyFrames"), 0) << report["leakSpans"].dump();
+  EXPECT_EQ(category(report, "appearFrames"), 0);
+  EXPECT_EQ(category(report, "motionFrames"), 0);
+  EXPECT_FALSE(leaked(report, 850));
+  ASSERT_EQ(report["timeline"].size(), 1u);
+  EXPECT_TRUE(report["timeline"][0]["privacy"].get<bool>()) << "the probe watched the whole run";
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "platform/defaults_store.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_input.h"
+#include "platform/sim/sim_leak_probe.h"
+#include "platform/sim/sim_private_window_server.h"
 #include "settings/memory_defaults_store.h"
 #include "settings/preferences.h"
 #include "shields/dock_hider.h"
@@ -451,6 +453,113 @@ TEST_F(PrivacyControllerTest, ANewProtectedWindowIsFrostedByTheNextTenthOfASecon
     ASSERT_NE(controller->overlays().overlay(fresh), nullptr) << "round " << round;
     EXPECT_TRUE(controller->overlays().overlay(fresh)->isVisible());
   }
+}
+
+// The secret window frontmost, its frost at the front-frost level with holes for windows of another
+// application that lie in front of it, between two of the timer's refreshes.
+class WindowInFrontTest : public PrivacyControllerTest {
+ protected:
+  void SetUp() override {
+    PrivacyControllerTest::SetUp();
+    desktop.activateApp(kSecretPID);
+  }
+  // A window of the other application in front of the secret one, cut out of the frost.
+  WindowID windowInFront(Rect frame) {
+    const WindowID number = addWindow(kOtherPID, frame);
+    dispatcher.advance(0.1);
+    const OverlayWindow* frost = controller->overlays().overlay(secretWindow);
+    EXPECT_NE(frost, nullptr);
+    if (frost) {
+      EXPECT_EQ(frost->level(), OverlayManager::frontFrostLevel);
+      EXPECT_TRUE(std::find(frost->occlusions.begin(), frost->occlusions.end(), frame) != frost->occlusions.end());
+    }
+    // Half way to the timer's next refresh.
+    dispatcher.advance(0.05);
+    return number;
+  }
+  // Protected pixels the share shows once the change's notices and what they caused have run,
+  // at the same instant.
+  uint64_t leakedNow() {
+    dispatcher.runUntilIdle();
+    sim::LeakReport report;
+    sim::countLeaks(desktop, {secretWindow}, report);
+    EXPECT_TRUE(report.isComplete());
+    return report.total();
+  }
+};
+
+TEST_F(WindowInFrontTest, AWindowThatGoesAwayTakesItsHoleWithItAtOnce) {
+  startOn();
+  const WindowID closing = windowInFront({150, 350, 200, 150});
+  const WindowID minimising = windowInFront({380, 350, 180, 150});
+  const WindowID moving = windowInFront({150, 520, 200, 150});
+  const WindowID resizing = windowInFront({380, 520, 180, 150});
+  ASSERT_EQ(leakedNow(), 0u);
+
+  desktop.closeWindow(closing);
+  EXPECT_EQ(leakedNow(), 0u) << "closed";
+  desktop.setMinimised(minimising, true);
+  EXPECT_EQ(leakedNow(), 0u) << "minimised";
+  desktop.moveWindow(moving, {900, 100});
+  EXPECT_EQ(leakedNow(), 0u) << "moved away";
+  desktop.resizeWindow(resizing, {60, 60});
+  EXPECT_EQ(leakedNow(), 0u) << "made smaller";
+
+  // Made see-through or left out of captures, a window in front no longer hides what is behind it.
+  const WindowID fading = windowInFront({150, 350, 200, 150});
+  desktop.setAlpha(fading, 0.5);
+  EXPECT_EQ(leakedNow(), 0u) << "translucent";
+  const WindowID unshared = windowInFront({380, 350, 180, 150});
+  desktop.setSharingState(unshared, WindowSharingState::none);
+  EXPECT_EQ(leakedNow(), 0u) << "left out of the share";
+  const WindowID sinking = windowInFront({150, 520, 200, 150});
+  desktop.orderWindow(sinking, false, 0);
+  EXPECT_EQ(leakedNow(), 0u) << "sent to the back";
+
+  // Its application quits: all its windows close together, and one refresh follows them.
+  windowInFront({380, 520, 180, 150});
+  desktop.resetCounters();
+  desktop.quitApp(kOtherPID);
+  EXPECT_EQ(leakedNow(), 0u) << "quit";
+  EXPECT_EQ(desktop.windowListReads(), 1u);
+}
+
+TEST_F(WindowInFrontTest, OnlyOtherProcessesWindowsRefreshAndOnlyWhileTheShieldsAreInForce) {
+  startOn();
+  const WindowID front = windowInFront({150, 350, 200, 150});
+  // A refresh moves and reorders the program's own windows; that alone starts no further refresh.
+  controller->refresh();
+  desktop.resetCounters();
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(desktop.windowListReads(), 0u);
+
+  // While peeking the shields are down: changes of other windows do not refresh.
+  tapHotKey(KeyCode::p);  // press and release: the peek is over again
+  hotKey(KeyCode::p, true);
+  ASSERT_TRUE(controller->isPeeking());
+  desktop.resetCounters();
+  desktop.moveWindow(front, {160, 300});
+  dispatcher.runUntilIdle();
+  EXPECT_EQ(desktop.windowListReads(), 0u);
+  hotKey(KeyCode::p, false);
+
+  // Gone with the controller: the registration is dropped.
+  EXPECT_EQ(desktop.privateWindowServer().registeredNotifyProcs(), 1);
+  controller.reset();
+  EXPECT_EQ(desktop.privateWindowServer().registeredNotifyProcs(), 0);
+  desktop.closeWindow(front);
+  dispatcher.runUntilIdle();
+}
+
+TEST_F(WindowInFrontTest, WithoutWindowNotificationsTheTimerClosesTheHole) {
+  desktop.privateWindowServer().removeEntryPoint(PrivateEntryPoint::registerConnectionNotifyProc);
+  startOn();
+  EXPECT_EQ(desktop.privateWindowServer().registeredNotifyProcs(), 0);
+  const WindowID front = windowInFront({150, 350, 200, 150});
+  desktop.closeWindow(front);
+  EXPECT_GT(leakedNow(), 0u) << "the stale hole shows the window behind until the next refresh";
+  dispatcher.advance(0.06);
+  EXPECT_EQ(leakedNow(), 0u);
 }
 
 TEST_F(PrivacyControllerTest, TheTapDemotesFrontFrostOnAForeignClickBeforeTheClickLands) {

@@ -263,6 +263,42 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<PrivateDirectory> defaultsDirectory;
   std::unique_ptr<PlistDefaultsStore> ownDefaults;
   DefaultsStore* defaults = nullptr;
+
+  // Runs `edit` on the window's record under the lock, then tells the private window server what
+  // the edit did to the window; false for an unknown window.
+  template <typename Edit>
+  bool changeWindow(WindowID number, Edit edit) {
+    std::vector<WindowNotice> notices;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      WindowRecord* record = world.findWindow(number);
+      if (!record) return false;
+      const SimWindow& w = record->window;
+      const Rect bounds = w.bounds;
+      const bool visible = record->isVisible();
+      const double alpha = w.alpha;
+      const WindowSharingState sharing = w.sharingState;
+      edit(record->window);
+      auto notice = [&](WindowNotification kind) { notices.push_back({kind, number, w.ownerPID}); };
+      if (w.bounds.origin != bounds.origin) notice(WindowNotification::moved);
+      if (w.bounds.size != bounds.size) notice(WindowNotification::resized);
+      if (record->isVisible() != visible) notice(visible ? WindowNotification::hidden : WindowNotification::ordered);
+      if (w.alpha != alpha) notice(WindowNotification::alphaChanged);
+      if (w.sharingState != sharing) notice(WindowNotification::sharingChanged);
+    }
+    for (const WindowNotice& n : notices) privateWindowServer->windowChanged(n);
+    return true;
+  }
+
+  // With the lock held: where each visible window of the application stands in the stacking order.
+  std::vector<std::pair<WindowID, ptrdiff_t>> places(pid_t pid) const {
+    std::vector<std::pair<WindowID, ptrdiff_t>> result;
+    for (size_t i = 0; i < world.windows.size(); ++i) {
+      const WindowRecord& r = world.windows[i];
+      if (r.window.ownerPID == pid && r.isVisible()) result.emplace_back(r.window.number, ptrdiff_t(i));
+    }
+    return result;
+  }
 };
 
 // ---- Window server --------------------------------------------------------------------------
@@ -504,17 +540,23 @@ pid_t SimDesktop::launchApp(SimApp app) {
 void SimDesktop::quitApp(pid_t pid) {
   std::optional<RunningApplication> before;
   std::optional<RunningApplication> after;
+  std::vector<WindowID> closed;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     const std::optional<pid_t> frontmost = impl_->world.frontmost;
     if (frontmost == pid) {
       if (const SimApp* app = impl_->world.findApp(pid)) before = running(*app);
     }
+    for (const auto& record : impl_->world.windows) {
+      if (record.window.ownerPID == pid) closed.push_back(record.window.number);
+    }
     impl_->world.quitApp(pid);
+    std::erase_if(closed, [&](WindowID number) { return impl_->world.findWindow(number) != nullptr; });
     if (before && impl_->world.frontmost && impl_->world.frontmost != pid) {
       if (const SimApp* app = impl_->world.findApp(*impl_->world.frontmost)) after = running(*app);
     }
   }
+  for (WindowID number : closed) impl_->privateWindowServer->windowChanged({WindowNotification::destroyed, number, pid});
   if (before) impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, before);
   if (after) impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
 }
@@ -528,11 +570,14 @@ void SimDesktop::activateApp(pid_t pid) {
   std::optional<RunningApplication> before;
   std::optional<RunningApplication> after;
   bool becameSelf = false;
+  bool becameFrontmost = false;
+  std::vector<WindowID> raised;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     const std::optional<pid_t> previous = impl_->world.frontmost;
     const SimApp* target = impl_->world.findApp(pid);
     const bool wasHidden = target && target->hidden;
+    const auto placesBefore = impl_->places(pid);
     // The window server raises the application's windows at once.
     impl_->world.activateApp(pid);
     if (wasHidden) {
@@ -540,13 +585,20 @@ void SimDesktop::activateApp(pid_t pid) {
         impl_->postWorkspace(WorkspaceNotification::didUnhideApplication, running(*app));
       }
     }
-    if (impl_->world.frontmost == previous || impl_->world.frontmost != pid) return;
-    if (previous) {
-      if (const SimApp* app = impl_->world.findApp(*previous)) before = running(*app);
+    for (const auto& place : impl_->places(pid)) {
+      if (std::find(placesBefore.begin(), placesBefore.end(), place) == placesBefore.end()) raised.push_back(place.first);
     }
-    if (const SimApp* app = impl_->world.findApp(pid)) after = running(*app);
-    becameSelf = pid == impl_->world.selfPID;
+    becameFrontmost = impl_->world.frontmost != previous && impl_->world.frontmost == pid;
+    if (becameFrontmost) {
+      if (previous) {
+        if (const SimApp* app = impl_->world.findApp(*previous)) before = running(*app);
+      }
+      if (const SimApp* app = impl_->world.findApp(pid)) after = running(*app);
+      becameSelf = pid == impl_->world.selfPID;
+    }
   }
+  for (WindowID number : raised) impl_->privateWindowServer->windowChanged({WindowNotification::ordered, number, pid});
+  if (!becameFrontmost) return;
   // The applications hear of it later, on a turn of their main queue.
   if (before) impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, before);
   impl_->postWorkspace(WorkspaceNotification::didActivateApplication, after);
@@ -556,18 +608,25 @@ void SimDesktop::activateApp(pid_t pid) {
 bool SimDesktop::hideApp(pid_t pid) {
   std::optional<RunningApplication> hidden;
   std::optional<RunningApplication> after;
+  std::vector<std::pair<WindowID, ptrdiff_t>> shownBefore;
+  bool wasFrontmost = false;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    const bool wasFrontmost = impl_->world.frontmost == pid;
+    wasFrontmost = impl_->world.frontmost == pid;
+    shownBefore = impl_->places(pid);
     if (!impl_->world.setAppHidden(pid, true)) return false;
     hidden = running(*impl_->world.findApp(pid));
     if (wasFrontmost && impl_->world.frontmost) {
       if (const SimApp* app = impl_->world.findApp(*impl_->world.frontmost)) after = running(*app);
     }
-    if (!wasFrontmost) {
-      impl_->postWorkspace(WorkspaceNotification::didHideApplication, hidden);
-      return true;
-    }
+  }
+  // Its windows leave the screen at once, uncovering what lies behind them.
+  for (const auto& place : shownBefore) {
+    impl_->privateWindowServer->windowChanged({WindowNotification::hidden, place.first, pid});
+  }
+  if (!wasFrontmost) {
+    impl_->postWorkspace(WorkspaceNotification::didHideApplication, hidden);
+    return true;
   }
   impl_->postWorkspace(WorkspaceNotification::didDeactivateApplication, hidden);
   impl_->postWorkspace(WorkspaceNotification::didHideApplication, hidden);
@@ -655,20 +714,28 @@ void SimDesktop::reserveWindowNumbers(const std::vector<WindowID>& numbers) {
 }
 
 bool SimDesktop::closeWindow(WindowID number) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.closeWindow(number);
+  pid_t owner = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const WindowRecord* record = impl_->world.findWindow(number);
+    if (!record) return false;
+    owner = record->window.ownerPID;
+    if (!impl_->world.closeWindow(number)) return false;
+  }
+  impl_->privateWindowServer->windowChanged({WindowNotification::destroyed, number, owner});
+  return true;
 }
 
 bool SimDesktop::setBounds(WindowID number, Rect bounds) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(bounds); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(bounds); });
 }
 
 bool SimDesktop::moveWindow(WindowID number, Point origin) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(origin, w.bounds.size)); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(origin, w.bounds.size)); });
 }
 
 bool SimDesktop::resizeWindow(WindowID number, Size size) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(w.bounds.origin, size)); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.bounds = pixelAligned(Rect(w.bounds.origin, size)); });
 }
 
 bool SimDesktop::setTitle(WindowID number, SimTitle title) {
@@ -682,24 +749,34 @@ bool SimDesktop::setTitle(WindowID number, SimTitle title) {
 }
 
 bool SimDesktop::setAlpha(WindowID number, double alpha) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.alpha = clampedAlpha(alpha); });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.alpha = clampedAlpha(alpha); });
 }
 
 bool SimDesktop::setLevel(WindowID number, int64_t level) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.setLevel(number, level);
+  pid_t owner = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const WindowRecord* record = impl_->world.findWindow(number);
+    if (!record) return false;
+    owner = record->window.ownerPID;
+    const int64_t before = record->window.level;
+    if (!impl_->world.setLevel(number, level)) return false;
+    if (before == level) return true;
+  }
+  impl_->privateWindowServer->windowChanged({WindowNotification::ordered, number, owner});
+  return true;
 }
 
 bool SimDesktop::setMinimised(WindowID number, bool minimised) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.minimised = minimised; });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.minimised = minimised; });
 }
 
 bool SimDesktop::setOnScreen(WindowID number, bool onScreen) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.onScreen = onScreen; });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.onScreen = onScreen; });
 }
 
 bool SimDesktop::setSharingState(WindowID number, WindowSharingState state) {
-  return impl_->editWindow(number, [&](SimWindow& w) { w.sharingState = state; });
+  return impl_->changeWindow(number, [&](SimWindow& w) { w.sharingState = state; });
 }
 
 bool SimDesktop::setCaptureExcluded(WindowID number, bool excluded) {
@@ -709,8 +786,17 @@ bool SimDesktop::setCaptureExcluded(WindowID number, bool excluded) {
 bool SimDesktop::raiseWindow(WindowID number) { return orderWindow(number, true, 0); }
 
 bool SimDesktop::orderWindow(WindowID number, bool above, WindowID relativeTo) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->world.orderWindow(number, above, relativeTo);
+  pid_t owner = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const ptrdiff_t before = impl_->world.indexOf(number);
+    if (!impl_->world.orderWindow(number, above, relativeTo)) return false;
+    const WindowRecord* record = impl_->world.findWindow(number);
+    if (!record || impl_->world.indexOf(number) == before) return true;
+    owner = record->window.ownerPID;
+  }
+  impl_->privateWindowServer->windowChanged({WindowNotification::ordered, number, owner});
+  return true;
 }
 
 std::optional<SimWindow> SimDesktop::window(WindowID number) const {
@@ -774,6 +860,7 @@ bool SimDesktop::addDisplayFromDescription(const nlohmann::json& description, co
 }
 
 bool SimDesktop::removeDisplay(DisplayID id, std::string* error) {
+  std::vector<WindowNotice> moved;
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     auto& displays = impl_->world.displays;
@@ -802,8 +889,10 @@ bool SimDesktop::removeDisplay(DisplayID id, std::string* error) {
       const double y = std::clamp(main.minY() + (b.minY() - gone.minY()), main.minY(),
                                   std::max(main.minY(), main.maxY() - b.height()));
       b = Rect(std::round(x), std::round(y), b.width(), b.height());
+      moved.push_back({WindowNotification::moved, record.window.number, record.window.ownerPID});
     }
   }
+  for (const WindowNotice& n : moved) impl_->privateWindowServer->windowChanged(n);
   impl_->postApplication(ApplicationNotification::didChangeScreenParameters);
   return true;
 }

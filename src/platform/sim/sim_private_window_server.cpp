@@ -11,6 +11,7 @@ namespace {
 constexpr PrivateEntryPoint kEntryPoints[] = {
     PrivateEntryPoint::mainConnectionID, PrivateEntryPoint::newConnection, PrivateEntryPoint::getWindowBounds,
     PrivateEntryPoint::moveWindow,       PrivateEntryPoint::setWindowTags, PrivateEntryPoint::isScreenWatcherPresent,
+    PrivateEntryPoint::registerConnectionNotifyProc,
 };
 
 }  // namespace
@@ -61,6 +62,8 @@ uint64_t SimPrivateWindowServer::callCount(PrivateEntryPoint entryPoint) const {
   auto it = calls_.find(entryPoint);
   return it == calls_.end() ? 0 : it->second;
 }
+
+int SimPrivateWindowServer::registeredNotifyProcs() const { return registered_->load(); }
 
 void SimPrivateWindowServer::reset() { reset(Settings()); }
 
@@ -173,6 +176,31 @@ std::optional<bool> SimPrivateWindowServer::isScreenWatcherPresent() {
   if (!enter(PrivateEntryPoint::isScreenWatcherPresent)) return std::nullopt;
   std::lock_guard<std::mutex> lock(mutex_);
   return screenWatcher_;
+}
+
+std::optional<SimPrivateWindowServer::NotifyRegistration> SimPrivateWindowServer::registerConnectionNotifyProc(
+    WindowServerConnection connection, NotifyProc proc) {
+  if (!enter(PrivateEntryPoint::registerConnectionNotifyProc)) return std::nullopt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (connection != kMainConnection && !queryConnections_.contains(connection)) {
+      return NotifyRegistration{WindowServerError::invalidConnection, {}};
+    }
+  }
+  if (!proc) return NotifyRegistration{WindowServerError::illegalArgument, {}};
+  auto slot = std::make_shared<Subscription>(notices_->subscribe(std::move(proc)));
+  registered_->fetch_add(1);
+  return NotifyRegistration{WindowServerError::success, Subscription([slot, registered = registered_] {
+                              slot->cancel();
+                              registered->fetch_sub(1);
+                            })};
+}
+
+void SimPrivateWindowServer::windowChanged(const WindowNotice& notice) {
+  if (registered_->load() == 0) return;
+  desktop_.dispatcher().main().async([weak = std::weak_ptr<Signal<WindowNotice>>(notices_), notice] {
+    if (auto notices = weak.lock()) notices->emit(notice);
+  });
 }
 
 }  // namespace corvane::sim

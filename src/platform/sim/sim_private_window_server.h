@@ -15,13 +15,24 @@
 //   the test refused exclusion for that window (1000, nothing changes). Other bits are accepted
 //   and ignored.
 // - isScreenWatcherPresent(): the flag a test sets (a screen share or recording in progress).
+// - registerConnectionNotifyProc(): on the main connection or one that newConnection() made (1002
+//   otherwise). The desktop reports every change of a window that can uncover what lay behind it
+//   (windowChanged()): closed, also with its application; moved; resized; minimised, hidden or
+//   ordered out; raised, lowered, brought back on screen or given another level; made more or less
+//   opaque; given another sharing type. Each notice reaches the registered procs on the main queue,
+//   at the same virtual instant, on a later turn than the change: the share view sampled after
+//   that instant has seen what they did. Changes that the caller's own windows go through are
+//   reported too.
 //
 // Threading: any thread; its own state has a mutex of its own, and the world is reached through
-// SimDesktop's locked calls.
+// SimDesktop's locked calls. Registering, dropping a registration and the delivery happen on the
+// main thread (the thread that drives the virtual dispatcher).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -59,10 +70,17 @@ class SimPrivateWindowServer final : public WindowServerPrivate {
   void refuseCaptureExclusion(WindowID window, bool refuse);
   // Calls made to the entry point so far (also while it is removed).
   uint64_t callCount(PrivateEntryPoint entryPoint) const;
+  // Notify procs registered and not yet dropped.
+  int registeredNotifyProcs() const;
   // Back to a fresh window server with the given settings: counters, refusals and connections
   // made so far are forgotten.
   void reset();
   void reset(const Settings& settings);
+
+  // ---- For the desktop -------------------------------------------------------------------------
+  // A window changed (see registerConnectionNotifyProc above): posts the notice to the main queue
+  // when some proc is registered. Never call it with the desktop's lock held.
+  void windowChanged(const WindowNotice& notice);
 
   // Reads the "windowServer" member of a desktop description, if any. False with a message
   // naming the element on an error.
@@ -78,6 +96,8 @@ class SimPrivateWindowServer final : public WindowServerPrivate {
   std::optional<WindowServerStatus> setWindowTags(WindowServerConnection connection, WindowID window, uint64_t tags,
                                                   int32_t tagBits) override;
   std::optional<bool> isScreenWatcherPresent() override;
+  std::optional<NotifyRegistration> registerConnectionNotifyProc(WindowServerConnection connection,
+                                                                 NotifyProc proc) override;
 
  private:
   // Counts the call; false when the entry point is removed.
@@ -92,6 +112,9 @@ class SimPrivateWindowServer final : public WindowServerPrivate {
   std::set<WindowServerConnection> queryConnections_;
   std::set<WindowID> refused_;
   std::map<PrivateEntryPoint, uint64_t> calls_;
+  // The registered procs; queued deliveries hold it weakly, so none runs once the server is gone.
+  std::shared_ptr<Signal<WindowNotice>> notices_ = std::make_shared<Signal<WindowNotice>>();
+  std::shared_ptr<std::atomic<int>> registered_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace corvane::sim
