@@ -1,14 +1,11 @@
 // End to end: corvane-sim plays the bundled demo meeting and the report says what the share saw.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "app/scenario_play.h"
 #include "base/files.h"
-#include "base/virtual_dispatcher.h"
-#include "platform/posix/posix_processes.h"
 
 namespace corvane {
 namespace {
@@ -16,41 +13,12 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 
-class SimulatedMeetingTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    out = fs::temp_directory_path() / ("corvane-meeting-" + std::to_string(::getpid()));
-    fs::remove_all(out);
-  }
-  void TearDown() override { fs::remove_all(out); }
-
-  CommandResult play(const std::string& scenario) {
-    return processes.runCommand("/bin/sh", {"-c", std::string(CORVANE_SIM_EXE) + " " + scenario + " --out " +
-                                                     out.string() + " 2>&1"});
-  }
-
-  json report(const std::string& scenario, std::string* output = nullptr) {
-    auto result = play(std::string(CORVANE_SOURCE_DIR) + "/scenarios/" + scenario);
-    if (output) *output = result.standardOutput;
-    EXPECT_EQ(result.status, 0) << result.standardOutput;
-    std::string error;
-    auto text = readFileText((out / "report.json").string(), &error);
-    EXPECT_TRUE(text) << error;
-    return text ? json::parse(*text) : json();
-  }
-
-  VirtualDispatcher dispatcher;
-  PosixProcesses processes{dispatcher};
-  fs::path out;
-};
+using SimulatedMeetingTest = ScenarioPlayTest;
 
 TEST_F(SimulatedMeetingTest, TheDemoSharesNoProtectedPixelAndKeepsTheMeetingClear) {
-  auto result = play(std::string(CORVANE_SOURCE_DIR) + "/scenarios/demo.json");
-  ASSERT_EQ(result.status, 0) << result.standardOutput;
-  std::string error;
-  auto text = readFileText((out / "report.json").string(), &error);
-  ASSERT_TRUE(text) << error;
-  json report = json::parse(*text);
+  std::string output;
+  json report = this->report("demo.json", &output);
+  ASSERT_FALSE(report.empty());
 
   EXPECT_EQ(report["frames"].get<int>(), 14 * 60 + 1);
   EXPECT_EQ(report["leaks"]["steadyFrames"].get<int>(), 0) << report["leakSpans"].dump();
@@ -74,23 +42,19 @@ TEST_F(SimulatedMeetingTest, TheDemoSharesNoProtectedPixelAndKeepsTheMeetingClea
     EXPECT_TRUE(fs::exists(out / (std::string(name) + "-share.png"))) << name;
     EXPECT_TRUE(fs::exists(out / (std::string(name) + "-local.png"))) << name;
   }
-  EXPECT_NE(result.standardOutput.find("0 steady"), std::string::npos) << result.standardOutput;
+  EXPECT_NE(output.find("0 steady"), std::string::npos) << output;
   EXPECT_EQ(report["leaks"]["unprobedFrames"].get<int>(), 0);
   // The run states its own speed.
   EXPECT_GT(report["speed"]["simulatedSecondsPerCpuSecond"].get<double>(), 0);
   EXPECT_GT(report["speed"]["cpuSeconds"].get<double>(), 0);
-  EXPECT_NE(result.standardOutput.find("simulated seconds per CPU second"), std::string::npos) << result.standardOutput;
+  EXPECT_NE(output.find("simulated seconds per CPU second"), std::string::npos) << output;
 }
 
 // Every display is probed and pictured. The new Slack window opens on the second display and shows
 // for the moment before the next refresh frosts it; after that it stays covered.
 TEST_F(SimulatedMeetingTest, EveryDisplayIsProbedAndPictured) {
-  auto result = play(std::string(CORVANE_SOURCE_DIR) + "/scenarios/two-displays.json");
-  ASSERT_EQ(result.status, 0) << result.standardOutput;
-  std::string error;
-  auto text = readFileText((out / "report.json").string(), &error);
-  ASSERT_TRUE(text) << error;
-  json report = json::parse(*text);
+  json report = this->report("two-displays.json");
+  ASSERT_FALSE(report.empty());
 
   EXPECT_EQ(report["leaks"]["steadyFrames"].get<int>(), 0) << report["leakSpans"].dump();
   EXPECT_EQ(report["leaks"]["unprobedFrames"].get<int>(), 0);
@@ -130,9 +94,7 @@ TEST_F(SimulatedMeetingTest, ADisplayThatCannotBeDrawnFailsTheRun) {
   if (fs::exists(out / "report.json")) {
     EXPECT_NE(result.standardOutput.find("could not be probed (display 7 is too large to draw)"), std::string::npos)
         << result.standardOutput;
-    auto text = readFileText((out / "report.json").string(), &error);
-    ASSERT_TRUE(text) << error;
-    EXPECT_EQ(json::parse(*text)["leaks"]["unprobedFrames"].get<int>(), 61);
+    EXPECT_EQ(readReport()["leaks"]["unprobedFrames"].get<int>(), 61);
   }
 }
 
@@ -269,9 +231,7 @@ TEST_F(SimulatedMeetingTest, ScriptsReuseQuitPidsAndKeepTheirWindowNumbers) {
                             path, &error));
   auto result = play(path);
   EXPECT_EQ(result.status, 0) << result.standardOutput;
-  auto text = readFileText((out / "report.json").string(), &error);
-  ASSERT_TRUE(text) << error;
-  EXPECT_EQ(json::parse(*text)["leaks"]["steadyFrames"].get<int>(), 0);
+  EXPECT_EQ(readReport()["leaks"]["steadyFrames"].get<int>(), 0);
 }
 
 }  // namespace
