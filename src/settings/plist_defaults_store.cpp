@@ -329,6 +329,28 @@ bool binaryListIsTame(const std::string& bytes) {
     n = length;
     return true;
   };
+  // Strings holding a NUL character are refused: the library's reader of dictionary keys aborts the
+  // process on them, and a settings file never holds one.
+  for (uint64_t object = 0; object < count; ++object) {
+    const uint64_t at = offsetOf(object);
+    if (at < 8 || at >= table) return false;
+    const uint8_t kind = data[at] >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;
+    uint64_t length = data[at] & 0x0F;
+    uint64_t cursor = at + 1;
+    if (length == 0x0F) {
+      if (cursor >= table || (data[cursor] >> 4) != 0x1) return false;
+      const size_t width = size_t(1) << (data[cursor] & 0x0F);
+      if (width > 8 || cursor + 1 + width > table) return false;
+      length = bigEndian(data + cursor + 1, width);
+      cursor += 1 + width;
+    }
+    const uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (length > (table - cursor) / unit) return false;
+    for (uint64_t i = 0; i < length; ++i) {
+      if (data[cursor + i * unit] == 0 && (unit == 1 || data[cursor + i * unit + 1] == 0)) return false;
+    }
+  }
   // Post-order walk with memoised heights and expanded sizes; state 1 marks objects on the path.
   std::vector<uint32_t> height(count, 0);
   std::vector<uint64_t> nodes(count, 0);
