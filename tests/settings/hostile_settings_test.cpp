@@ -121,7 +121,7 @@ TEST_F(HostileSettingsTest, AValueTooDeepToStoreIsRefusedAndTheFileStaysAsItWas)
   EXPECT_EQ(open()->object(applicationDomain, "shallow"), shallow);
 }
 
-TEST_F(HostileSettingsTest, BinaryListsThatWouldTakeForeverOrExplodeAreRefusedBeforeParsing) {
+TEST_F(HostileSettingsTest, BinaryListsThatWouldTakeForeverExplodeOrAbortAreRefusedBeforeParsing) {
   // 100,000 arrays in a chain: the parser's time grows with the square of the depth.
   std::vector<std::string> chain;
   for (uint32_t i = 0; i < 100000; ++i) chain.push_back(arrayOf({i + 1}));
@@ -132,7 +132,9 @@ TEST_F(HostileSettingsTest, BinaryListsThatWouldTakeForeverOrExplodeAreRefusedBe
   shared.push_back(kOne);
   // A cycle.
   std::vector<std::string> cycle{arrayOf({1}), arrayOf({0})};
-  for (const auto& bytes : {binaryList(chain), binaryList(shared), binaryList(cycle)}) {
+  // A key holding a NUL character, on which the library's key reader aborts the process.
+  std::vector<std::string> nulKey{std::string(1, char(0xD1)) + ref(1) + ref(2), std::string("\x53" "a\0b", 4), kOne};
+  for (const auto& bytes : {binaryList(chain), binaryList(shared), binaryList(cycle), binaryList(nulKey)}) {
     writeFile(appFile(), bytes);
     auto store = open();
     EXPECT_FALSE(store->object(applicationDomain, "x"));
