@@ -31,8 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryLog log;
   std::array<std::string, Preferences::managedKeys.size()> before;
   double written = 0;
+  bool policyBookkeeping = false;
   {
     PlistDefaultsStore store(dir.path(), "", log, dispatcher);
+    for (const char* key : {"companyPolicyVersion", "companyPolicyLockedKeys", "companyPolicyAppliedDefaults",
+                            "companyPolicyCache"}) {
+      if (store.object(applicationDomain, key)) policyBookkeeping = true;
+    }
     Preferences prefs(store, dispatcher, log);
     for (size_t i = 0; i < std::size(Preferences::managedKeys); ++i) before[i] = prefs.snapshot(Preferences::managedKeys[i]);
     if (!(prefs.blurIntensity() >= 0 && prefs.blurIntensity() <= Preferences::maxBlurIntensity)) std::abort();
@@ -43,6 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   PlistDefaultsStore store(dir.path(), "", log, dispatcher);
   Preferences next(store, dispatcher, log);
+  // A file that carries the organisation's policy bookkeeping may have values put back by it at the
+  // next start; the round trip is compared for files without it.
+  if (policyBookkeeping) return 0;
   for (size_t i = 0; i < std::size(Preferences::managedKeys); ++i) {
     const std::string_view key = Preferences::managedKeys[i];
     if (key == "blurIntensity") {
