@@ -144,6 +144,32 @@ bool makeDirectories(const std::string& path, std::string* error) {
   return true;
 }
 
+bool isPrivateDirectoryOfUser(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (error) *error = path + ": " + systemError(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 0077) != 0) {
+    if (error) *error = path + ": not a private directory of this user";
+    return false;
+  }
+  return true;
+}
+
+bool ensurePrivateDirectoryOfUser(const std::string& path, std::string* error) {
+  if (path.empty()) {
+    if (error) *error = "no directory name given";
+    return false;
+  }
+  // mkdir never follows a link standing at the path: it fails with EEXIST, and the check refuses it.
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (error) *error = "cannot create " + path + ": " + systemError(errno);
+    return false;
+  }
+  return isPrivateDirectoryOfUser(path, error);
+}
+
 PrivateDirectory::PrivateDirectory(const std::string& parent, const std::string& prefix, std::string* error) {
   std::string pattern = (parent.empty() ? "." : parent) + "/" + prefix + "XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
@@ -152,13 +178,8 @@ PrivateDirectory::PrivateDirectory(const std::string& parent, const std::string&
     if (error) *error = "cannot create a directory in " + parent + ": " + systemError(errno);
     return;
   }
-  struct stat st {};
   // mkdtemp made it, but check anyway: it must be ours, private, and not a link.
-  if (::lstat(name.data(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-      (st.st_mode & 0077) != 0) {
-    if (error) *error = std::string(name.data()) + ": not a private directory of this user";
-    return;
-  }
+  if (!isPrivateDirectoryOfUser(name.data(), error)) return;
   path_ = name.data();
 }
 

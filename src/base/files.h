@@ -51,6 +51,15 @@ std::optional<std::string> readFileText(const std::string& path, std::string* er
 // Creates the directory and any missing parents (mode 0755).
 bool makeDirectories(const std::string& path, std::string* error);
 
+// True when `path` itself (not what a link there points to) is a directory owned by this process's
+// effective user that no one else may read, write or enter. Otherwise false, with the reason.
+bool isPrivateDirectoryOfUser(const std::string& path, std::string* error = nullptr);
+
+// A directory of the user's own at a fixed path: made with mode 0700 when it does not exist (its
+// parent must), then checked with isPrivateDirectoryOfUser. A link, a directory of someone else's or
+// one open to others is refused, never changed or used. False, with the reason, when refused.
+bool ensurePrivateDirectoryOfUser(const std::string& path, std::string* error = nullptr);
+
 // A new directory of this process's own: created with mkdtemp (mode 0700, a name nobody else can
 // have taken first) under `parent`, its name starting with `prefix`, and removed with everything in
 // it when the object is destroyed. It is empty (path() == "") when it could not be made.
