@@ -7,6 +7,7 @@
 #include "platform/ui/image.h"          // IWYU pragma: export
 #include "platform/ui/ui_types.h"       // IWYU pragma: export
 #include "platform/ui/user_interface.h" // IWYU pragma: export
+#include "platform/ui/video_view.h"     // IWYU pragma: export
 #include "platform/ui/view.h"           // IWYU pragma: export
 #include "platform/ui/visual_effect_view.h"  // IWYU pragma: export
 #include "platform/ui/window.h"         // IWYU pragma: export

@@ -363,6 +363,7 @@ class SceneDrawer {
     if (node.masksToBounds) contentClips.push_back(shape);
     if (node.kind == SceneNode::Kind::visualEffect) drawEffect(node, shape, contentClips, alpha);
     if (node.kind == SceneNode::Kind::button) drawButton(node, box, shape, contentClips, alpha);
+    if (node.kind == SceneNode::Kind::video && node.video) drawVideo(*node.video, box, shape, contentClips, alpha);
     for (const SceneNode& child : node.children) draw(child, absolute.origin, alpha, contentClips);
     if (node.layerBacked && node.borderWidth > 0 && node.borderColor.alpha > 0) {
       const double w = node.borderWidth;
@@ -488,6 +489,35 @@ class SceneDrawer {
     }
   }
 
+  // The frame stretched over the box (nearest pixel), drawn over what is there by its own alpha.
+  void drawVideo(const PixelBuffer& frame, const PixelRect& box, const Clip& shape, const std::vector<Clip>& clips,
+                 double opacity) {
+    const unsigned a = coverage(opacity);
+    if (a == 0 || frame.isEmpty() || !(box.x1 > box.x0 && box.y1 > box.y0)) return;
+    const double sx = frame.width / (box.x1 - box.x0);
+    const double sy = frame.height / (box.y1 - box.y0);
+    const int y0 = std::max(area_.y0, firstPixel(shape.rect.y0));
+    const int y1 = std::min(area_.y1, firstPixel(shape.rect.y1));
+    thread_local Spans spans;
+    for (int y = y0; y < y1; ++y) {
+      rowSpans(shape, clips, y, area_.x0, area_.x1, spans);
+      const int fy = std::clamp(int((y + 0.5 - box.y0) * sy), 0, frame.height - 1);
+      for (auto [lo, hi] : spans) {
+        for (int x = lo; picture_ && x < hi; ++x) {
+          const int fx = std::clamp(int((x + 0.5 - box.x0) * sx), 0, frame.width - 1);
+          const uint8_t* src = frame.pixel(fx, fy);
+          uint8_t* p = picture_->pixel(x, y);
+          // Premultiplied source over: the source's own alpha, scaled by the view's opacity.
+          const unsigned sa = src[3] * a / 255;
+          const unsigned keep = 255 - sa;
+          for (int c = 0; c < 3; ++c) p[c] = uint8_t(std::min(255u, (src[c] * a + p[c] * keep + 127) / 255));
+          p[3] = uint8_t(std::min(255u, sa + (p[3] * keep + 127) / 255));
+        }
+        cover(y, lo, hi, a / 255.0);
+      }
+    }
+  }
+
   void drawButton(const SceneNode& node, const PixelRect& box, const Clip& shape, const std::vector<Clip>& clips,
                   double opacity) {
     const ui::Color ink = node.tint.value_or(ui::Color::black());
@@ -578,6 +608,9 @@ SceneNode snapshot(const ui::View& view) {
     node.blendingMode = effect->blendingMode();
     node.state = effect->state();
     node.maskImage = effect->maskImage();
+  } else if (const auto* video = dynamic_cast<const ui::VideoDisplayView*>(&view)) {
+    node.kind = SceneNode::Kind::video;
+    node.video = video->displayedImage();
   } else if (const auto* button = dynamic_cast<const ui::Button*>(&view)) {
     node.kind = SceneNode::Kind::button;
     node.title = button->title();

@@ -25,7 +25,7 @@
 namespace corvane::sim {
 
 struct SceneNode {
-  enum class Kind { view, visualEffect, button };
+  enum class Kind { view, visualEffect, button, video };
   Kind kind = Kind::view;
 
   Rect frame;
@@ -54,6 +54,9 @@ struct SceneNode {
   std::optional<ui::Image> image;
   ui::ImagePosition imagePosition = ui::ImagePosition::noImage;
   std::optional<ui::Color> tint;
+
+  // Video: the frame shown, stretched over the view (premultiplied BGRA, never changed once made).
+  std::shared_ptr<const PixelBuffer> video;
 
   std::vector<SceneNode> children;
 };
