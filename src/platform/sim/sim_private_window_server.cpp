@@ -75,6 +75,7 @@ void SimPrivateWindowServer::reset(const Settings& settings) {
   nextConnection_ = kMainConnection + 1;
   queryConnections_.clear();
   refused_.clear();
+  refuseAll_ = settings.refuseCaptureExclusion;
   calls_.clear();
 }
 
@@ -91,6 +92,9 @@ bool SimPrivateWindowServer::parse(const nlohmann::json& description, Settings& 
     if (member.key() == "screenWatcher") {
       if (!member->is_boolean()) return fail(".screenWatcher", "expected true or false");
       settings.screenWatcher = member->get<bool>();
+    } else if (member.key() == "refuseCaptureExclusion") {
+      if (!member->is_boolean()) return fail(".refuseCaptureExclusion", "expected true or false");
+      settings.refuseCaptureExclusion = member->get<bool>();
     } else if (member.key() == "missingEntryPoints") {
       if (!member->is_array()) return fail(".missingEntryPoints", "expected an array of entry point names");
       for (size_t i = 0; i < member->size(); ++i) {
@@ -167,7 +171,7 @@ std::optional<WindowServerStatus> SimPrivateWindowServer::setWindowTags(WindowSe
   if (!(tags & WindowTag::captureExcluded)) return WindowServerError::success;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (refused_.contains(window)) return WindowServerError::failure;
+    if (refuseAll_ || refused_.contains(window)) return WindowServerError::failure;
   }
   return desktop_.setCaptureExcluded(window, true) ? WindowServerError::success : WindowServerError::illegalArgument;
 }

@@ -12,7 +12,8 @@
 //   pids.
 // - setWindowTags(): on the main connection, with a 64-bit tag word: the capture-exclusion bit
 //   keeps the window out of every capture (the share view, window images) and reports 0, unless
-//   the test refused exclusion for that window (1000, nothing changes). Other bits are accepted
+//   the test (or the desktop description, for every window) refused exclusion for that window
+//   (1000, nothing changes). Other bits are accepted
 //   and ignored.
 // - isScreenWatcherPresent(): the flag a test sets (a screen share or recording in progress).
 // - registerConnectionNotifyProc(): on the main connection or one that newConnection() made (1002
@@ -53,6 +54,9 @@ class SimPrivateWindowServer final : public WindowServerPrivate {
   struct Settings {
     bool screenWatcher = false;
     std::set<PrivateEntryPoint> missing;
+    // Every capture exclusion is refused (status 1000), as on a window server that no longer
+    // honours the tag.
+    bool refuseCaptureExclusion = false;
   };
 
   explicit SimPrivateWindowServer(SimDesktop& desktop);
@@ -111,6 +115,7 @@ class SimPrivateWindowServer final : public WindowServerPrivate {
   WindowServerConnection nextConnection_ = kMainConnection + 1;
   std::set<WindowServerConnection> queryConnections_;
   std::set<WindowID> refused_;
+  bool refuseAll_ = false;
   std::map<PrivateEntryPoint, uint64_t> calls_;
   // The registered procs; queued deliveries hold it weakly, so none runs once the server is gone.
   std::shared_ptr<Signal<WindowNotice>> notices_ = std::make_shared<Signal<WindowNotice>>();
