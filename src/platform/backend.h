@@ -15,6 +15,10 @@ class Backend {
   virtual std::string name() const = 0;
   // Valid for the life of the backend.
   virtual Platform platform() = 0;
+  // For a backend whose time is simulated: from now on its event loop follows the real clock and
+  // waits for work instead of returning when nothing is due (a helper process that serves a peer).
+  // A backend on real time already does; it does nothing here.
+  virtual void followRealTime() {}
 };
 
 // Environment variables that choose the backend:

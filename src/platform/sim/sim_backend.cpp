@@ -15,6 +15,7 @@ class SimBackend final : public Backend {
   SimBackend() : desktop(dispatcher) {}
   std::string name() const override { return "sim"; }
   Platform platform() override { return desktop.platform(); }
+  void followRealTime() override { desktop.setFollowsRealTime(true); }
 
   VirtualDispatcher dispatcher;
   sim::SimDesktop desktop;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cmath>
 #include <utility>
 
@@ -147,6 +149,7 @@ struct State {
   ActivationPolicy policy = ActivationPolicy::regular;  // when the world has no self application
   bool terminateRequested = false;
   bool running = false;
+  bool followsRealTime = false;  // run() keeps pace with the real clock and waits for work
 
   MemoryLog systemLog;
   PosixProcesses posix;
@@ -451,14 +454,35 @@ void SimApplication::run() {
     state_.running = true;
   }
   VirtualDispatcher& dispatcher = state_.dispatcher;
+  bool paced;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    paced = state_.followsRealTime;
+  }
+  // Paced: virtual time moves with the real clock, and an idle loop waits (briefly, so that work
+  // other threads post is picked up at once) instead of returning.
+  const auto realStart = std::chrono::steady_clock::now();
+  const double virtualStart = dispatcher.mediaTime();
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(state_.mutex);
       if (state_.terminateRequested) break;
     }
     const double due = dispatcher.nextDueTime();
-    if (due < 0) break;
-    dispatcher.advanceTo(std::max(due, dispatcher.mediaTime()));
+    if (!paced) {
+      if (due < 0) break;
+      dispatcher.advanceTo(std::max(due, dispatcher.mediaTime()));
+      continue;
+    }
+    const double now =
+        virtualStart + std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+    if (due >= 0 && due <= now) {
+      dispatcher.advanceTo(std::max(due, dispatcher.mediaTime()));
+      continue;
+    }
+    if (now > dispatcher.mediaTime()) dispatcher.advanceTo(now);
+    const double wait = due < 0 ? 0.002 : std::clamp(due - now, 0.0, 0.002);
+    std::this_thread::sleep_for(std::chrono::duration<double>(wait));
   }
   std::lock_guard<std::mutex> lock(state_.mutex);
   state_.running = false;
@@ -985,6 +1009,11 @@ std::vector<std::string> SimDesktop::commandsRun() const {
 }
 
 void SimDesktop::setExecutablePath(std::string path) { impl_->posix.setExecutablePath(std::move(path)); }
+
+void SimDesktop::setFollowsRealTime(bool follows) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->followsRealTime = follows;
+}
 
 VirtualDispatcher& SimDesktop::dispatcher() { return impl_->dispatcher; }
 WindowServer& SimDesktop::windowServer() { return impl_->windowServer; }

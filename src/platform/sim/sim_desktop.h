@@ -261,6 +261,10 @@ class SimDesktop {
   // The executable that launchSelf() starts and executablePath() reports; by default the running
   // one. Tests point it at another program.
   void setExecutablePath(std::string path);
+  // A desktop that serves a real process (a helper role run as its own process): from now on
+  // Application::run() keeps virtual time in step with the real clock and, with nothing due, waits
+  // for work (posted from other threads too) instead of returning; only terminate() ends it.
+  void setFollowsRealTime(bool follows);
 
   // ---- Shares and calls (sim_shares.cpp) ---------------------------------------------------
   // The private window-server entry points and the audio activity, with their test controls (see
