@@ -314,7 +314,7 @@ void PrivacyController::syncAppSwitcherTap() {
     didLogGuardOff_ = false;
   } else if (!didLogGuardOff_) {
     didLogGuardOff_ = true;
-    log_.log(kGuardOffLine);
+    services_.clearViewLog.log(kGuardOffLine);
   }
 }
 
@@ -330,14 +330,14 @@ bool PrivacyController::installKeyEventTap() {
         return (*alive)->handleTapEvent(type, event);
       });
   if (!tap) {
-    log_.log(std::string("Session key event tap creation failed (Input Monitoring preflight=") +
+    services_.clearViewLog.log(std::string("Session key event tap creation failed (Input Monitoring preflight=") +
              (input_.preflightListenEventAccess() ? "true" : "false") + ")");
     return false;
   }
   keyEventTap_ = std::move(tap);
   keyEventTap_->addToMainRunLoop();
   keyEventTap_->setEnabled(true);
-  log_.log("Session key event tap installed (active); Cmd+Tab guard on");
+  services_.clearViewLog.log("Session key event tap installed (active); Cmd+Tab guard on");
   return true;
 }
 

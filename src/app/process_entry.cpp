@@ -8,6 +8,8 @@
 #include "base/dispatch.h"
 #include "base/files.h"
 #include "base/png.h"
+#include "clearview/clear_view_log.h"
+#include "mirrorhost/mirror_host_runtime.h"
 #include "platform/application.h"
 #include "platform/window_server.h"
 
@@ -107,12 +109,12 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
     case RunRole::captureDisplay:
       err << "ScreenCaptureKit probe requires macOS 14 or newer" << std::endl;
       return 1;
-    case RunRole::mirrorHost:
     case RunRole::captureDesktop:
     case RunRole::captureNotifications:
     case RunRole::captureLoop:
     case RunRole::qaComposite:
       return helperRoleMissing(mode.role, err);
+    case RunRole::mirrorHost:
     case RunRole::captureWindow:
     case RunRole::captureDisplayStream:
     case RunRole::menuBarApp:
@@ -127,6 +129,13 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
   }
   Platform platform = backend->platform();
   switch (mode.role) {
+    case RunRole::mirrorHost: {
+      // A helper serving the application over its standard input and output, in real time.
+      backend->followRealTime();
+      StderrLog helperLog;
+      ClearViewLog clearViewLog(helperLog, platform.clock, ClearViewLog::defaultPath());
+      return MirrorHostRuntime::run(platform, clearViewLog, helperLog);
+    }
     case RunRole::captureWindow:
       return runCaptureWindowProbe(platform, mode.windowID, mode.paths.at(0), out, err);
     case RunRole::captureDisplayStream:

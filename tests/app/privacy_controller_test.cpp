@@ -363,7 +363,7 @@ TEST_F(PrivacyControllerTest, TimerMonitorsAndTapExistExactlyWhilePrivacyModeIsO
 }
 
 TEST_F(PrivacyControllerTest, GuardOffIsLoggedOnceUntilTheTapIsInstalled) {
-  MemoryLog& log = desktop.systemLog();
+  MemoryLog& log = clearViewLog;
   input.setListenAccessGranted(false);
   startOn();
   EXPECT_FALSE(controller->hasKeyEventTap());
