@@ -19,15 +19,60 @@ MirrorHostDependencies MirrorHostDependencies::from(const Platform& platform, Lo
 
 // ---- HostPlate ----------------------------------------------------------------------------------
 
+// ---- PlateFrameReader ---------------------------------------------------------------------------
+
+void PlateFrameReader::setFile(std::shared_ptr<ClearViewSharedFrame> file) {
+  file_ = std::move(file);
+  lastReadSequence_ = 0;
+}
+
+PlateFrameReader::Outcome PlateFrameReader::read(std::optional<ui::VideoSample>& sample) {
+  sample.reset();
+  if (!file_) return Outcome::none;
+  const ClearViewSharedFrame& shm = *file_;
+  SharedFrameHeader header;
+  bool copied = false;
+  std::shared_ptr<PixelBuffer> buffer;
+  if (readSharedFrameHeader(shm, header)) {
+    if (header.paused || header.frameSequence == lastReadSequence_) return Outcome::none;
+    // Consumed at once: a frame that fails a later check is skipped, not retried.
+    lastReadSequence_ = header.frameSequence;
+    const uint32_t width = header.width, height = header.height;
+    if (width < HostPlate::kMinSide || width > HostPlate::kMaxWidth || height < HostPlate::kMinSide ||
+        height > HostPlate::kMaxHeight) {
+      return Outcome::none;
+    }
+    buffer = samples_.makePixelBuffer(int(width), int(height));
+    if (!buffer) return Outcome::none;
+    if (!fillFromSharedFrame(shm, *buffer, copied)) {
+      buffer.reset();
+    } else if (!copied) {
+      return Outcome::none;
+    }
+  }
+  if (!buffer) {
+    // The file was cut short under the mapping: it can no longer be read.
+    file_.reset();
+    return Outcome::lost;
+  }
+  std::shared_ptr<const PixelBuffer> shown = buffer;
+  if (!MirrorWindow::isWholeImage(crop_)) {
+    auto cropped = ClearViewFrames::pixelBuffer(MirrorWindow::crop(*buffer, crop_), std::nullopt);
+    if (!cropped) return Outcome::none;
+    shown = std::make_shared<const PixelBuffer>(std::move(*cropped));
+  }
+  sample = samples_.sampleBuffer(std::move(shown));
+  return sample ? Outcome::frame : Outcome::none;
+}
+
+// ---- HostPlate ----------------------------------------------------------------------------------
+
 struct HostPlate::Reader {
   Reader(const Clock& clock, DispatchQueue& main, std::weak_ptr<HostPlate> plate)
-      : samples(clock), main(main), plate(std::move(plate)) {}
+      : frames(clock), main(main), plate(std::move(plate)) {}
 
   std::atomic<bool> destroyed{false};
-  std::shared_ptr<ClearViewSharedFrame> shm;
-  uint32_t lastReadSequence = 0;
-  RawSampleFactory samples;
-  Rect crop{0, 0, 1, 1};
+  PlateFrameReader frames;
   DispatchQueue& main;
   std::weak_ptr<HostPlate> plate;
 };
@@ -65,10 +110,7 @@ void HostPlate::openShared(const std::string& path) {
                                         .id = 0,
                                         .message = "plate " + std::to_string(id_) + ": could not map " + path});
   }
-  queue_->async([reader = reader_, file] {
-    reader->shm = file;
-    reader->lastReadSequence = 0;
-  });
+  queue_->async([reader = reader_, file] { reader->frames.setFile(file); });
   startReadingIfNeeded();
 }
 
@@ -79,49 +121,28 @@ void HostPlate::startReadingIfNeeded() {
 }
 
 void HostPlate::readFrame(const std::shared_ptr<Reader>& reader) {
-  if (reader->destroyed || !reader->shm) return;
-  const ClearViewSharedFrame& shm = *reader->shm;
-  SharedFrameHeader header;
-  bool copied = false;
-  std::shared_ptr<PixelBuffer> buffer;
-  if (readSharedFrameHeader(shm, header)) {
-    if (header.paused || header.frameSequence == reader->lastReadSequence) return;
-    // Consumed at once: a frame that fails a later check is skipped, not retried.
-    reader->lastReadSequence = header.frameSequence;
-    const uint32_t width = header.width, height = header.height;
-    if (width < kMinSide || width > kMaxWidth || height < kMinSide || height > kMaxHeight) return;
-    buffer = reader->samples.makePixelBuffer(int(width), int(height));
-    if (!buffer) return;
-    if (fillFromSharedFrame(shm, *buffer, copied)) {
-      if (!copied) return;
-    } else {
-      buffer.reset();
-    }
+  if (reader->destroyed) return;
+  const std::string path = reader->frames.file() ? reader->frames.file()->path() : std::string();
+  std::optional<ui::VideoSample> sample;
+  switch (reader->frames.read(sample)) {
+    case PlateFrameReader::Outcome::none:
+      return;
+    case PlateFrameReader::Outcome::lost:
+      // The plate keeps its last picture and reads nothing until it is given a file again.
+      reader->main.async([weak = reader->plate, path] {
+        if (auto plate = weak.lock()) {
+          plate->host_.output().send(MirrorHostEvent{.ev = MirrorHostEventKind::log,
+                                                     .id = 0,
+                                                     .message = "plate " + std::to_string(plate->id_) + ": lost " + path});
+        }
+      });
+      return;
+    case PlateFrameReader::Outcome::frame:
+      reader->main.async([weak = reader->plate, sample = std::move(*sample)]() mutable {
+        if (auto plate = weak.lock()) plate->present(std::move(sample));
+      });
+      return;
   }
-  if (!buffer) {
-    // The file was cut short under the mapping: it can no longer be read. The plate keeps its last
-    // picture and reads nothing until it is given a file again.
-    const std::string path = shm.path();
-    reader->shm.reset();
-    reader->main.async([weak = reader->plate, path] {
-      if (auto plate = weak.lock()) {
-        plate->host_.output().send(MirrorHostEvent{
-            .ev = MirrorHostEventKind::log, .id = 0, .message = "plate " + std::to_string(plate->id_) + ": lost " + path});
-      }
-    });
-    return;
-  }
-  std::shared_ptr<const PixelBuffer> shown = buffer;
-  if (!MirrorWindow::isWholeImage(reader->crop)) {
-    auto cropped = ClearViewFrames::pixelBuffer(MirrorWindow::crop(*buffer, reader->crop), std::nullopt);
-    if (!cropped) return;
-    shown = std::make_shared<const PixelBuffer>(std::move(*cropped));
-  }
-  auto sample = reader->samples.sampleBuffer(std::move(shown));
-  if (!sample) return;
-  reader->main.async([weak = reader->plate, sample = std::move(*sample)]() mutable {
-    if (auto plate = weak.lock()) plate->present(std::move(sample));
-  });
 }
 
 void HostPlate::present(ui::VideoSample sample) {
@@ -185,7 +206,7 @@ void HostPlate::setContentsCrop(const Rect& crop) {
   if (panel_->contentsCrop() == crop) return;
   panel_->setContentsCrop(crop);
   panel_->layoutVideo();
-  queue_->async([reader = reader_, crop] { reader->crop = crop; });
+  queue_->async([reader = reader_, crop] { reader->frames.setCrop(crop); });
 }
 
 void HostPlate::destroy() {
@@ -194,7 +215,7 @@ void HostPlate::destroy() {
   readTimer_.reset();
   panel_->orderOut();
   panel_->close();
-  queue_->async([reader = reader_] { reader->shm.reset(); });
+  queue_->async([reader = reader_] { reader->frames.setFile(nullptr); });
 }
 
 // ---- MirrorHost ---------------------------------------------------------------------------------

@@ -53,6 +53,31 @@ struct MirrorHostDependencies {
 
 class MirrorHost;
 
+// The reading side of one plate, used on the plate's queue: the reader's protocol over a shared
+// frame file, into pooled buffers, cropped when the plate shows part of the source, as a sample
+// ready to be shown.
+class PlateFrameReader {
+ public:
+  enum class Outcome {
+    none,   // no new frame (no file, paused, already consumed, out of limits, or dropped)
+    frame,  // a sample to present
+    lost,   // the file was cut short under its mapping; it has been let go
+  };
+
+  explicit PlateFrameReader(const Clock& clock) : samples_(clock) {}
+  // A new file (or none); the next frame of it is read whatever its sequence number.
+  void setFile(std::shared_ptr<ClearViewSharedFrame> file);
+  const std::shared_ptr<ClearViewSharedFrame>& file() const { return file_; }
+  void setCrop(const Rect& crop) { crop_ = crop; }
+  Outcome read(std::optional<ui::VideoSample>& sample);
+
+ private:
+  std::shared_ptr<ClearViewSharedFrame> file_;
+  uint32_t lastReadSequence_ = 0;
+  RawSampleFactory samples_;
+  Rect crop_{0, 0, 1, 1};
+};
+
 class HostPlate : public std::enable_shared_from_this<HostPlate> {
  public:
   static constexpr double kReadIntervalWithSource = 1.0 / 60;
