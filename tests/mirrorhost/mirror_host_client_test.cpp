@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/core_services.h"
 #include "base/log.h"
 #include "base/virtual_dispatcher.h"
+#include "platform/sim/sim_desktop.h"
 
 namespace corvane {
 namespace {
@@ -283,6 +285,19 @@ TEST_F(MirrorHostClientTest, DestroyIsSentOnceAndAHostThatStopsReadingIsEnded) {
   for (int i = 0; i < 5000 && !processes.hosts.back()->terminated; ++i) client->send(place(other.id, i));
   EXPECT_TRUE(processes.hosts.back()->terminated);
   EXPECT_TRUE(log.contains("Mirror host write failed: "));
+}
+
+TEST_F(MirrorHostClientTest, TheRunningHostsWindowsAreOursInTheWindowList) {
+  sim::SimDesktop desktop{dispatcher};
+  MirrorHostClient::install(client.get());
+  CoreServices services(desktop.platform(), log);
+  EXPECT_FALSE(services.tracker.isOurs(7001));
+  MirrorPlate plate(*client, 4711, 0);
+  EXPECT_TRUE(services.tracker.isOurs(7001));
+  processes.exit(9);
+  dispatcher.runUntilIdle();
+  EXPECT_FALSE(services.tracker.isOurs(7001));
+  MirrorHostClient::install(nullptr);
 }
 
 }  // namespace
