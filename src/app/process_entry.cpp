@@ -10,7 +10,9 @@
 #include "base/png.h"
 #include "clearview/clear_view_log.h"
 #include "mirrorhost/mirror_host_runtime.h"
+#include "clearview/capture_loops.h"
 #include "platform/application.h"
+#include "platform/processes.h"
 #include "platform/window_server.h"
 
 namespace corvane {
@@ -109,12 +111,12 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
     case RunRole::captureDisplay:
       err << "ScreenCaptureKit probe requires macOS 14 or newer" << std::endl;
       return 1;
-    case RunRole::captureDesktop:
-    case RunRole::captureNotifications:
-    case RunRole::captureLoop:
     case RunRole::qaComposite:
       return helperRoleMissing(mode.role, err);
     case RunRole::mirrorHost:
+    case RunRole::captureDesktop:
+    case RunRole::captureNotifications:
+    case RunRole::captureLoop:
     case RunRole::captureWindow:
     case RunRole::captureDisplayStream:
     case RunRole::menuBarApp:
@@ -140,6 +142,15 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
       return runCaptureWindowProbe(platform, mode.windowID, mode.paths.at(0), out, err);
     case RunRole::captureDisplayStream:
       return runDisplayStreamProbe(platform, mode.paths.at(0), out, err);
+    case RunRole::captureLoop:
+      return runCaptureLoopProcess(CaptureLoopKind::window, mode.windowID, mode.paths.at(0), platform.windowServer,
+                                   platform.processes.parentProcessIdentifier(), err);
+    case RunRole::captureDesktop:
+      return runCaptureLoopProcess(CaptureLoopKind::desktop, 0, mode.paths.at(0), platform.windowServer,
+                                   platform.processes.parentProcessIdentifier(), err);
+    case RunRole::captureNotifications:
+      return runCaptureLoopProcess(CaptureLoopKind::notifications, 0, mode.paths.at(0), platform.windowServer,
+                                   platform.processes.parentProcessIdentifier(), err);
     default:
       return startMenuBarApplication(platform);
   }

@@ -48,6 +48,8 @@ class Processes {
  public:
   virtual ~Processes() = default;
   virtual pid_t currentProcessIdentifier() const = 0;
+  // The process that this one acts for: the parent that launched this helper.
+  virtual pid_t parentProcessIdentifier() const = 0;
   // Absolute path of the running executable.
   virtual std::string executablePath() const = 0;
   // Launches the program's own executable with the given arguments. Absent when it could not start.

@@ -1,5 +1,6 @@
 #include "platform/window_server.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -51,6 +52,45 @@ std::optional<Rect> asBounds(const WindowListField& field) {
     return *r;
   }
   return std::nullopt;
+}
+
+std::optional<PixelBuffer> WindowServer::createImageFromArray(Rect screenBounds, const std::vector<WindowID>& windows,
+                                                              uint32_t imageOptions) {
+  if (screenBounds.isNull() || screenBounds.isInfinite() || screenBounds.isEmpty()) return std::nullopt;
+  const Rect area = screenBounds.standardized();
+  std::optional<PixelBuffer> result;
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+    std::optional<PixelBuffer> image = createWindowImage(area, *it, imageOptions);
+    if (!image || image->isEmpty()) continue;
+    if (!result) {
+      result = std::move(image);
+      continue;
+    }
+    if (image->width != result->width || image->height != result->height) continue;
+    // Source-over of premultiplied pixels: this window lies in front of what is there.
+    for (int y = 0; y < result->height; ++y) {
+      const uint8_t* s = image->pixel(0, y);
+      uint8_t* d = result->pixel(0, y);
+      for (int x = 0; x < result->width; ++x, s += 4, d += 4) {
+        const unsigned keep = 255u - s[3];
+        for (int c = 0; c < 4; ++c) d[c] = uint8_t(std::min(255u, s[c] + (d[c] * keep + 127) / 255));
+      }
+    }
+  }
+  return result;
+}
+
+std::map<WindowID, Rect> onScreenWindowBounds(WindowServer& windowServer) {
+  std::map<WindowID, Rect> bounds;
+  auto entries = windowServer.copyWindowInfo(WindowListOption::onScreenOnly, 0);
+  if (!entries) return bounds;
+  for (const WindowListEntry& entry : *entries) {
+    const auto number = asInteger(entry.number);
+    const auto rect = asBounds(entry.bounds);
+    if (!number || *number < 0 || *number > int64_t(std::numeric_limits<WindowID>::max()) || !rect) continue;
+    bounds[WindowID(*number)] = *rect;
+  }
+  return bounds;
 }
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <variant>
@@ -88,8 +89,19 @@ class WindowServer {
   // window does not exist or cannot be captured.
   virtual std::optional<PixelBuffer> createWindowImage(Rect screenBounds, WindowID window,
                                                        uint32_t imageOptions) = 0;
+  // CGWindowListCreateImageFromArray: the listed windows (front to back: the first ends on top),
+  // each as createWindowImage gives it, composited over `screenBounds` (window-server space).
+  // Windows that cannot be captured are left out; absent when none can, or for a null, infinite or
+  // empty area. This default builds it from createWindowImage; a backend may do better.
+  virtual std::optional<PixelBuffer> createImageFromArray(Rect screenBounds, const std::vector<WindowID>& windows,
+                                                          uint32_t imageOptions);
   // One frame of a display as a screen capture records it. Absent when capture is not possible.
   virtual std::optional<PixelBuffer> captureDisplay(DisplayID display) = 0;
 };
+
+// The bounds (window-server space) of every on-screen window, by number: the entries of the
+// on-screen window list that have both a number that fits a window number and bounds; an empty map
+// when there is no window list.
+std::map<WindowID, Rect> onScreenWindowBounds(WindowServer& windowServer);
 
 }  // namespace corvane

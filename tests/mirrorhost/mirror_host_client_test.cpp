@@ -68,6 +68,7 @@ class FakeProcesses final : public Processes {
  public:
   explicit FakeProcesses(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
   pid_t currentProcessIdentifier() const override { return 400; }
+  pid_t parentProcessIdentifier() const override { return 1; }
   std::string executablePath() const override { return "/opt/corvane/corvane"; }
   std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) override {
     ++launches;

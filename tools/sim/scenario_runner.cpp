@@ -14,6 +14,7 @@
 #include "base/files.h"
 #include "base/png.h"
 #include "base/virtual_dispatcher.h"
+#include "in_process_roles.h"
 #include "platform/sim/sim_accessibility.h"
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_desktop.h"
@@ -68,6 +69,8 @@ class Runner {
       return false;
     }
     reserveScriptedWindowNumbers();
+    // Helpers the application launches capture this live world, on its clock.
+    runCaptureHelpersInProcess(desktop_);
     desktop_.input().setListenAccessGranted(sc_.listenAccess);
     t0_ = dispatcher_.mediaTime();
 

@@ -283,6 +283,8 @@ PosixProcesses::~PosixProcesses() {
 }
 
 pid_t PosixProcesses::currentProcessIdentifier() const { return ::getpid(); }
+pid_t PosixProcesses::parentProcessIdentifier() const { return ::getppid(); }
+
 
 std::string PosixProcesses::runningExecutablePath() {
   char buffer[PATH_MAX];

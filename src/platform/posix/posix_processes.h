@@ -28,6 +28,7 @@ class PosixProcesses final : public Processes {
   PosixProcesses& operator=(const PosixProcesses&) = delete;
 
   pid_t currentProcessIdentifier() const override;
+  pid_t parentProcessIdentifier() const override;
   std::string executablePath() const override;
   std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) override;
   CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments) override;

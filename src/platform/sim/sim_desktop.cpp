@@ -70,6 +70,7 @@ bool isCapturable(const SimWindow& w) { return w.sharingState != WindowSharingSt
 // The shared state behind every port; the world under one mutex.
 struct State {
   explicit State(VirtualDispatcher& d) : dispatcher(d), posix(d) {}
+  InProcessLauncher* launcher = nullptr;  // owned by the desktop
 
   // Runs `edit` on the window's record under the lock; false for an unknown window.
   template <typename Edit>
@@ -219,6 +220,8 @@ class SimProcesses final : public Processes {
  public:
   explicit SimProcesses(State& state) : state_(state) {}
   pid_t currentProcessIdentifier() const override;
+  // The simulated program: a helper acts for it (the world has no other parent to offer).
+  pid_t parentProcessIdentifier() const override;
   std::string executablePath() const override;
   std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) override;
   CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments) override;
@@ -260,6 +263,7 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<SimAccessibility> accessibility;              // likewise
   std::unique_ptr<SimUI> ui;                                    // likewise
   std::unique_ptr<SimInput> input;                              // likewise
+  std::unique_ptr<InProcessLauncher> inProcess;                 // likewise
   // The per-user defaults: the real property-list store, in a private directory of this desktop's
   // own under the temporary directory (made with the desktop, removed with it), unless a test hands
   // in another store.
@@ -420,7 +424,11 @@ pid_t SimProcesses::currentProcessIdentifier() const {
 
 std::string SimProcesses::executablePath() const { return state_.posix.executablePath(); }
 
+pid_t SimProcesses::parentProcessIdentifier() const { return currentProcessIdentifier(); }
+
 std::unique_ptr<ChildProcess> SimProcesses::launchSelf(const LaunchRequest& request) {
+  // A role registered to run in-process never falls back to the executable.
+  if (state_.launcher && state_.launcher->roleFlagFor(request.arguments)) return state_.launcher->launch(request);
   return state_.posix.launchSelf(request);
 }
 
@@ -501,6 +509,8 @@ SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<I
   impl_->accessibility = std::make_unique<SimAccessibility>(*this, dispatcher);
   impl_->ui = std::make_unique<SimUI>(*this);
   impl_->input = std::make_unique<SimInput>(*this, dispatcher);
+  impl_->inProcess = std::make_unique<InProcessLauncher>(dispatcher, [this] { return platform(); });
+  impl_->launcher = impl_->inProcess.get();
   std::error_code ec;
   std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
   if (ec) tmp = "/tmp";
@@ -512,6 +522,9 @@ SimDesktop::SimDesktop(VirtualDispatcher& dispatcher) : impl_(std::make_unique<I
 }
 
 SimDesktop::~SimDesktop() {
+  // Helpers first: they use every port.
+  impl_->launcher = nullptr;
+  impl_->inProcess.reset();
   impl_->ownDefaults.reset();
   impl_->defaultsDirectory.reset();
 }
@@ -1009,6 +1022,8 @@ std::vector<std::string> SimDesktop::commandsRun() const {
 }
 
 void SimDesktop::setExecutablePath(std::string path) { impl_->posix.setExecutablePath(std::move(path)); }
+void SimDesktop::runInProcess(const std::string& flag, InProcessRole role) { impl_->inProcess->setRole(flag, std::move(role)); }
+InProcessLauncher& SimDesktop::inProcessLauncher() { return *impl_->inProcess; }
 
 void SimDesktop::setFollowsRealTime(bool follows) {
   std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -35,6 +35,7 @@
 #include "platform/platform.h"
 #include "platform/processes.h"
 #include "platform/screens.h"
+#include "platform/sim/sim_helpers.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 
@@ -265,6 +266,12 @@ class SimDesktop {
   // Application::run() keeps virtual time in step with the real clock and, with nothing due, waits
   // for work (posted from other threads too) instead of returning; only terminate() ends it.
   void setFollowsRealTime(bool follows);
+  // Runs the helper role started by `flag` ("--capture-loop", "--mirror-host", ...) inside this
+  // process on the desktop's own ports and virtual clock whenever launchSelf() is asked for it,
+  // instead of starting the executable (see sim_helpers.h); an empty role removes it. A launch
+  // whose arguments hold no registered flag starts the executable as before.
+  void runInProcess(const std::string& flag, InProcessRole role);
+  InProcessLauncher& inProcessLauncher();
 
   // ---- Shares and calls (sim_shares.cpp) ---------------------------------------------------
   // The private window-server entry points and the audio activity, with their test controls (see

@@ -1,0 +1,15 @@
+// The capture helpers' roles, run in-process on the simulated desktop: a launch of the program's
+// own executable with --capture-loop, --capture-desktop or --capture-notifications then runs that
+// capture loop on the desktop's virtual clock over the live simulated world, writing into the real
+// shared frame file named on its command line, instead of starting a process.
+#pragma once
+
+namespace corvane::sim {
+class SimDesktop;
+}
+
+namespace corvane::simtool {
+
+void runCaptureHelpersInProcess(sim::SimDesktop& desktop);
+
+}  // namespace corvane::simtool
