@@ -48,8 +48,9 @@ struct MirrorHostClient::ReaderContext {
   }
 };
 
-MirrorHostClient::MirrorHostClient(Processes& processes, Dispatcher& dispatcher, LogSink& log)
-    : processes_(processes), dispatcher_(dispatcher), log_(log) {
+MirrorHostClient::MirrorHostClient(Processes& processes, Dispatcher& dispatcher, LogSink& log,
+                                   EventReading reading)
+    : processes_(processes), dispatcher_(dispatcher), log_(log), reading_(reading) {
   reader_ = std::make_shared<ReaderContext>();
   reader_->dispatcher = &dispatcher_;
   reader_->client = alive_;
@@ -61,6 +62,7 @@ MirrorHostClient::~MirrorHostClient() {
     reader_->dispatcher = nullptr;
   }
   scheduledStart_.cancel();
+  poll_.reset();
   if (process_) process_->closeStandardInput();
   process_.reset();
   for (auto& [id, plate] : plates_) {
@@ -206,6 +208,25 @@ void MirrorHostClient::startIfNeeded() {
 }
 
 void MirrorHostClient::startReading(int fd, uint64_t generation) {
+  if (reading_ == EventReading::polled) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    poll_ = dispatcher_.makeTimer(dispatcher_.main(), [this, fd, generation] {
+      char buffer[16384];
+      for (;;) {
+        if (generation != generation_ || !process_) return;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+          receive(std::string_view(buffer, size_t(n)));
+          continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) poll_->cancel();
+        return;
+      }
+    });
+    poll_->schedule(0, kPollInterval, 0);
+    return;
+  }
   // The reader owns a duplicate of the descriptor, so that dropping the process never closes a
   // descriptor under a blocked read.
   const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -262,6 +283,13 @@ void MirrorHostClient::hostExited(uint64_t generation, int status) {
   log_.log("Mirror host pid " + std::to_string(process_->processIdentifier()) + " exited status " +
            std::to_string(status));
   isRunning_ = false;
+  // Whatever the host wrote before it ended is still taken.
+  if (poll_ && reading_ == EventReading::polled && process_) {
+    char buffer[16384];
+    ssize_t n;
+    while ((n = ::read(process_->standardOutput(), buffer, sizeof buffer)) > 0) receive(std::string_view(buffer, size_t(n)));
+  }
+  poll_.reset();
   process_.reset();
   hostBundleID_.reset();
   hidesFromZoom_ = false;

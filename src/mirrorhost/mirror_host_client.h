@@ -18,7 +18,11 @@
 // is logged as "Mirror host write failed: …" and the host is ended; it is started again after the
 // back-off with every plate replayed. A host that died never raises SIGPIPE here.
 //
-// Threading: main thread. The event reader thread only hands the bytes it reads to the main queue.
+// The host's events are read by a thread that only hands the bytes to the main queue; on a virtual
+// clock, where nothing may block or race the clock, they are read without blocking by a timer on
+// the main queue instead (EventReading::polled).
+//
+// Threading: main thread.
 #pragma once
 
 #include <cstdint>
@@ -43,8 +47,12 @@ class MirrorHostClient {
   static constexpr size_t kMaxPending = 256;
   static constexpr const char* kZoomSkippedIdentity = "us.zoom.CptHost";
 
+  enum class EventReading { thread, polled };
+  static constexpr double kPollInterval = 1.0 / 240;
+
   // `log` is the Clear View log. All three outlive the client.
-  MirrorHostClient(Processes& processes, Dispatcher& dispatcher, LogSink& log);
+  MirrorHostClient(Processes& processes, Dispatcher& dispatcher, LogSink& log,
+                   EventReading reading = EventReading::thread);
   // Ends the host (it sees its input close) and stops listening to it.
   ~MirrorHostClient();
   MirrorHostClient(const MirrorHostClient&) = delete;
@@ -99,6 +107,8 @@ class MirrorHostClient {
   Processes& processes_;
   Dispatcher& dispatcher_;
   LogSink& log_;
+  EventReading reading_;
+  std::unique_ptr<Timer> poll_;
   std::optional<std::string> hostBundleID_;
   bool hidesFromZoom_ = false;
   bool isRunning_ = false;

@@ -1,5 +1,6 @@
 #include "mirrorhost/mirror_host_runtime.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -41,13 +42,14 @@ struct MirrorHostRuntime::Feed {
 };
 
 MirrorHostRuntime::MirrorHostRuntime(const Platform& platform, LogSink& log, int inputFD, int outputFD)
-    : platform_(platform), inputFD_(inputFD) {
+    : platform_(platform), inputFD_(inputFD), outputFD_(outputFD) {
   output_ = std::make_unique<MirrorHostOutput>(
       platform.dispatcher, [outputFD](std::string_view bytes) { return MirrorHostOutput::writeAll(outputFD, bytes); });
   host_ = std::make_unique<MirrorHost>(MirrorHostDependencies::from(platform, log, bundleIdentifier(platform)), *output_);
 }
 
 MirrorHostRuntime::~MirrorHostRuntime() {
+  poll_.reset();
   if (feed_) {
     std::lock_guard<std::mutex> lock(feed_->mutex);
     feed_->dispatcher = nullptr;
@@ -63,12 +65,33 @@ std::string MirrorHostRuntime::bundleIdentifier(const Platform& platform) {
   return app && app->bundleIdentifier ? *app->bundleIdentifier : std::string();
 }
 
-void MirrorHostRuntime::start(std::function<void()> onEnd) {
+void MirrorHostRuntime::start(std::function<void()> onEnd, InputReading reading) {
   host_->start();
   feed_ = std::make_shared<Feed>();
   feed_->dispatcher = &platform_.dispatcher;
   feed_->host = host_.get();
   feed_->onEnd = std::move(onEnd);
+  if (reading == InputReading::polled) {
+    for (int fd : {inputFD_, outputFD_}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    poll_ = platform_.dispatcher.makeTimer(platform_.dispatcher.main(), [this] {
+      char buffer[16384];
+      for (;;) {
+        const ssize_t n = ::read(inputFD_, buffer, sizeof buffer);
+        if (n > 0) {
+          host_->receive(std::string_view(buffer, size_t(n)));
+          continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        poll_->cancel();  // end of input (or an error that ends it)
+        auto end = feed_->onEnd;
+        if (end) end();
+        return;
+      }
+    });
+    poll_->schedule(0, kPollInterval, 0);
+    return;
+  }
   auto feed = feed_;
   auto reader = [feed, fd = inputFD_] {
     pthread_setname_np(pthread_self(), "mirror-host-std");

@@ -2,8 +2,11 @@
 // standard input), events go to another (its standard output), and the role ends with status 0
 // when its input ends.
 //
-// A blocking reader thread ("mirror-host-stdin") only hands the bytes it reads to the main queue,
-// where the host splits them into lines; the output queue writes the events.
+// As a process of its own, a blocking reader thread ("mirror-host-stdin") only hands the bytes it
+// reads to the main queue, where the host splits them into lines; the output queue writes the
+// events. Run inside another process on a virtual clock (the simulated desktop's in-process
+// helpers), nothing may block: the input is then read without blocking by a timer on the main
+// queue, 240 times a second, and an event that finds the output pipe full is dropped.
 #pragma once
 
 #include <memory>
@@ -23,9 +26,12 @@ class MirrorHostRuntime {
   MirrorHostRuntime(const MirrorHostRuntime&) = delete;
   MirrorHostRuntime& operator=(const MirrorHostRuntime&) = delete;
 
+  enum class InputReading { blockingThread, polled };
+  static constexpr double kPollInterval = 1.0 / 240;
+
   // Sends "hello" and starts reading; `onEnd` runs on the main queue once the input has ended (or
   // could not be read).
-  void start(std::function<void()> onEnd);
+  void start(std::function<void()> onEnd, InputReading reading = InputReading::blockingThread);
   MirrorHost& host() { return *host_; }
 
   // The whole role on this platform: runs its event loop until the input ends. Returns the exit
@@ -40,9 +46,11 @@ class MirrorHostRuntime {
   struct Feed;
   const Platform platform_;
   int inputFD_;
+  int outputFD_;
   std::unique_ptr<MirrorHostOutput> output_;
   std::unique_ptr<MirrorHost> host_;
   std::shared_ptr<Feed> feed_;
+  std::unique_ptr<Timer> poll_;
 };
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 
 #include "app/run_mode.h"
 #include "clearview/capture_loops.h"
+#include "mirrorhost/mirror_host_runtime.h"
 #include "platform/processes.h"
 #include "platform/sim/sim_desktop.h"
 
@@ -48,7 +49,27 @@ sim::InProcessRole captureRole(RunRole role, CaptureLoopKind kind) {
   };
 }
 
+class MirrorHostHelper final : public sim::InProcessHelper {
+ public:
+  MirrorHostHelper(sim::InProcessHelperContext context, LogSink& log) : context_(std::move(context)) {
+    runtime_ = std::make_unique<MirrorHostRuntime>(context_.platform, log, context_.standardInput,
+                                                   context_.standardOutput);
+    runtime_->start([exit = context_.exit] { exit(0); }, MirrorHostRuntime::InputReading::polled);
+  }
+
+ private:
+  sim::InProcessHelperContext context_;
+  std::unique_ptr<MirrorHostRuntime> runtime_;  // after the context it uses, so it goes first
+};
+
 }  // namespace
+
+void runMirrorHostInProcess(sim::SimDesktop& desktop, LogSink& log) {
+  desktop.runInProcess("--mirror-host", [&log](sim::InProcessHelperContext context) -> std::unique_ptr<sim::InProcessHelper> {
+    if (!context.platform.ui) return nullptr;
+    return std::make_unique<MirrorHostHelper>(std::move(context), log);
+  });
+}
 
 void runCaptureHelpersInProcess(sim::SimDesktop& desktop) {
   desktop.runInProcess("--capture-loop", captureRole(RunRole::captureLoop, CaptureLoopKind::window));

@@ -4,6 +4,9 @@
 // shared frame file named on its command line, instead of starting a process.
 #pragma once
 
+namespace corvane {
+class LogSink;
+}
 namespace corvane::sim {
 class SimDesktop;
 }
@@ -11,5 +14,10 @@ class SimDesktop;
 namespace corvane::simtool {
 
 void runCaptureHelpersInProcess(sim::SimDesktop& desktop);
+
+// The mirror host's role (--mirror-host) likewise: its plates are windows of the live world, its
+// input and output the launch's pipes, read and written without blocking on the virtual clock.
+// `log` takes its Clear View lines and outlives the desktop's helpers.
+void runMirrorHostInProcess(sim::SimDesktop& desktop, LogSink& log);
 
 }  // namespace corvane::simtool

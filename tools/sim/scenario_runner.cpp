@@ -15,6 +15,7 @@
 #include "base/png.h"
 #include "base/virtual_dispatcher.h"
 #include "in_process_roles.h"
+#include "mirrorhost/mirror_host_client.h"
 #include "platform/sim/sim_accessibility.h"
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_desktop.h"
@@ -71,6 +72,7 @@ class Runner {
     reserveScriptedWindowNumbers();
     // Helpers the application launches capture this live world, on its clock.
     runCaptureHelpersInProcess(desktop_);
+    runMirrorHostInProcess(desktop_, clearViewLog_);
     desktop_.input().setListenAccessGranted(sc_.listenAccess);
     t0_ = dispatcher_.mediaTime();
 
@@ -84,6 +86,10 @@ class Runner {
     applyPreferences(sc_.protectedApps, sc_.triggerApps, sc_.autoDetectEnabled, sc_.blurIntensity, sc_.requireCorvane);
     dispatcher_.runUntilIdle();
 
+    // The application's mirror host client, on the virtual clock; the host starts on first use.
+    mirrorHost_ = std::make_unique<MirrorHostClient>(desktop_.processes(), dispatcher_, clearViewLog_,
+                                                     MirrorHostClient::EventReading::polled);
+    MirrorHostClient::install(mirrorHost_.get());
     services_ = std::make_unique<CoreServices>(desktop_.platform(), clearViewLog_);
     controller_ = std::make_unique<PrivacyController>(*services_, *prefs_);
     controller_->onStateChange = [this] { recordState(); };
@@ -728,6 +734,7 @@ class Runner {
   std::unique_ptr<PrivateDirectory> configDir_;  // outlives the store that writes into it
   std::unique_ptr<PlistDefaultsStore> defaults_;
   std::unique_ptr<Preferences> prefs_;
+  std::unique_ptr<MirrorHostClient> mirrorHost_;
   std::unique_ptr<CoreServices> services_;
   std::unique_ptr<PrivacyController> controller_;
   std::unique_ptr<PolicyFileWatcher> policyWatcher_;
