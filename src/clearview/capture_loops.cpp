@@ -1,5 +1,7 @@
 #include "clearview/capture_loops.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <ostream>
@@ -132,7 +134,9 @@ void CaptureLoop::windowWork() {
     // Best effort: a preview that cannot be written is skipped.
     const std::string directory = previewDirectoryFor(path_);
     if (auto png = encodePNG(*image, nullptr); png && !directory.empty()) {
-      writeFileBytes(*png, directory + "/" + kHelperPreviewFileName, nullptr);
+      // A picture of someone's window: for the user alone, like the frames.
+      const std::string preview = directory + "/" + kHelperPreviewFileName;
+      if (writeFileBytes(*png, preview, nullptr)) ::chmod(preview.c_str(), 0600);
     }
   }
   frame_->write(*image);

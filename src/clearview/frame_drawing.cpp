@@ -63,19 +63,18 @@ inline uint8_t over(unsigned source, unsigned destination, unsigned sourceAlpha)
   return uint8_t(value > 255 ? 255 : value);
 }
 
-// Blends one row of `count` source pixels over the destination row; a row that is opaque
-// throughout is copied in one block.
-void blendRow(uint8_t* destination, const uint8_t* source, int count) {
+// True when every one of the `count` pixels is opaque (alpha 255).
+inline bool allOpaque(const uint8_t* source, int count) {
   uint32_t all = 0xFFFFFFFFu;
   for (int i = 0; i < count; ++i) {
     uint32_t word;
     std::memcpy(&word, source + size_t(i) * 4, 4);
     all &= word;
   }
-  if ((all >> 24) == 0xFF) {
-    std::memcpy(destination, source, size_t(count) * 4);
-    return;
-  }
+  return (all >> 24) == 0xFF;
+}
+
+void blendPixels(uint8_t* destination, const uint8_t* source, int count) {
   for (int i = 0; i < count; ++i) {
     const uint8_t* s = source + size_t(i) * 4;
     uint8_t* d = destination + size_t(i) * 4;
@@ -84,6 +83,23 @@ void blendRow(uint8_t* destination, const uint8_t* source, int count) {
       std::memcpy(d, s, 4);
     } else {
       for (int c = 0; c < 4; ++c) d[c] = over(s[c], d[c], alpha);
+    }
+  }
+}
+
+// Blends one row of `count` source pixels over the destination row. Window images are mostly
+// opaque: a run of opaque pixels is copied in one block, in runs short enough that the check and
+// the copy read the source from the cache only once from memory.
+void blendRow(uint8_t* destination, const uint8_t* source, int count) {
+  constexpr int kRun = 256;
+  for (int start = 0; start < count; start += kRun) {
+    const int n = std::min(kRun, count - start);
+    const uint8_t* s = source + size_t(start) * 4;
+    uint8_t* d = destination + size_t(start) * 4;
+    if (allOpaque(s, n)) {
+      std::memcpy(d, s, size_t(n) * 4);
+    } else {
+      blendPixels(d, s, n);
     }
   }
 }
