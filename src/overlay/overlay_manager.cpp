@@ -326,7 +326,10 @@ void OverlayManager::applyFollowerChanges(const std::vector<FollowerChange>& cha
       continue;
     }
     if (o && o->isVisible() && !isRevealed(change.source, *o)) {
-      o->place(change.frame);
+      // The frost may reach a little past a leading edge; the window's own frame stays the one
+      // tracked (and published back to the follower).
+      o->place(change.frostFrame == Rect::zero() ? change.frame : change.frostFrame);
+      o->trackedFrame = change.frame;
       placed = true;
     }
     if (mirrors_ && mirrors_->hasMirror(change.source)) {

@@ -42,6 +42,35 @@ struct HotKey {
   bool active = true;
 };
 
+// How far inside a window's frame a press still takes an edge (a corner: two edges).
+constexpr double kResizeGrip = 5;
+// The smallest size a resize by the pointer leaves a window.
+constexpr double kMinimumSize = 40;
+
+}  // namespace
+
+uint32_t resizeGrip(const Rect& bounds, Point screenPoint, double mainDisplayHeight) {
+  const double x = screenPoint.x;
+  const double y = mainDisplayHeight - screenPoint.y;  // window-server space
+  uint32_t edges = 0;
+  if (x - bounds.minX() < kResizeGrip) edges |= ResizeEdge::left;
+  if (bounds.maxX() - x <= kResizeGrip) edges |= ResizeEdge::right;
+  if (y - bounds.minY() < kResizeGrip) edges |= ResizeEdge::top;
+  if (bounds.maxY() - y <= kResizeGrip) edges |= ResizeEdge::bottom;
+  return edges;
+}
+
+Rect resizedBy(const Rect& bounds, uint32_t edges, double dx, double dy) {
+  double x0 = bounds.minX(), x1 = bounds.maxX(), y0 = bounds.minY(), y1 = bounds.maxY();
+  if (edges & ResizeEdge::left) x0 = std::min(x0 + dx, x1 - kMinimumSize);
+  if (edges & ResizeEdge::right) x1 = std::max(x1 + dx, x0 + kMinimumSize);
+  if (edges & ResizeEdge::top) y0 = std::min(y0 + dy, y1 - kMinimumSize);
+  if (edges & ResizeEdge::bottom) y1 = std::max(y1 + dy, y0 + kMinimumSize);
+  return Rect(x0, y0, x1 - x0, y1 - y0);
+}
+
+namespace {
+
 bool inMask(uint64_t mask, uint32_t type) { return (mask & eventMaskBit(type)) != 0; }
 
 bool isMouseEvent(uint32_t type) {
@@ -124,6 +153,11 @@ struct SimInput::State {
   std::optional<pid_t> switcherTarget;
   std::optional<WindowID> dragged;
   Point dragLast;
+  // A press within the grip of an edge or a corner resizes instead: the edges it moves, where the
+  // press was and the window's bounds then.
+  uint32_t resizeEdges = 0;
+  Point dragStart;
+  Rect startBounds;
 
   State(SimDesktop& d, Dispatcher& q) : desktop(d), dispatcher(q) {}
 
@@ -280,17 +314,23 @@ void SimInput::dragBegin(Point from) {
   const bool movable = window && window->ownerPID != state_->desktop.selfPID();
   state_->dragged = movable ? std::optional<WindowID>(window->number) : std::nullopt;
   state_->dragLast = from;
+  state_->dragStart = from;
+  state_->resizeEdges = movable ? resizeGrip(window->bounds, from, state_->desktop.mainDisplayHeight()) : 0;
+  if (movable) state_->startBounds = window->bounds;
   mouseDown(from);
 }
 
 void SimInput::dragTo(Point p) {
-  if (state_->dragged) {
-    if (auto current = state_->desktop.window(*state_->dragged)) {
-      // Screen space y grows upwards, window-server space downwards.
-      const Point last = state_->dragLast;
-      state_->desktop.moveWindow(*state_->dragged, Point{current->bounds.minX() + (p.x - last.x),
-                                                         current->bounds.minY() - (p.y - last.y)});
-    }
+  if (state_->dragged && state_->resizeEdges) {
+    // Window-server space: y grows downwards.
+    const double dx = p.x - state_->dragStart.x;
+    const double dy = -(p.y - state_->dragStart.y);
+    state_->desktop.setBounds(*state_->dragged, resizedBy(state_->startBounds, state_->resizeEdges, dx, dy));
+  } else if (state_->dragged) {
+    // The window keeps the offset from the pointer it had at the press (screen space y grows
+    // upwards, window-server space downwards).
+    state_->desktop.moveWindow(*state_->dragged, Point{state_->startBounds.minX() + (p.x - state_->dragStart.x),
+                                                       state_->startBounds.minY() - (p.y - state_->dragStart.y)});
   }
   state_->dragLast = p;
   state_->setMouse(p);
