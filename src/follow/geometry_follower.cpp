@@ -184,8 +184,21 @@ void GeometryFollower::poke() {
   queue_->async([weak = std::weak_ptr(alive_)] {
     auto alive = weak.lock();
     if (!alive) return;
-    (*alive)->until_ = (*alive)->now() + linger;
-    (*alive)->start();
+    GeometryFollower& f = **alive;
+    f.until_ = f.now() + linger;
+    if (!f.timer_) {
+      f.start();
+      return;
+    }
+    // Running already: a window moved where the follower has not seen it yet. Sample and apply
+    // at once rather than at the next turn of the timers.
+    f.verifierQueue_->async([weak = std::weak_ptr(f.alive_)] {
+      if (auto alive = weak.lock()) (*alive)->verify();
+    });
+    f.queue_->async([weak = std::weak_ptr(f.alive_)] {
+      auto alive = weak.lock();
+      if (alive && (*alive)->timer_) (*alive)->tick();
+    });
   });
 }
 
@@ -465,7 +478,7 @@ GeometryFollower::Lead GeometryFollower::wantedLead(const Target& target) const 
   std::array<double, 4> lead{};
   for (size_t e = 0; e < 4; ++e) {
     const double last = target.lastStep[e];
-    if (last > 0 && t - target.lastStepAt[e] <= cursorSpanWindow) {
+    if (last > 0 && last <= maxGlideStep && t - target.lastStepAt[e] <= cursorSpanWindow) {
       // The next step is expected to be as long as the last, grown as much as it grew.
       lead[e] = last + std::max(0.0, last - target.stepBefore[e]) + leadMargin;
     } else if (pointerDown_ && target.pressed) {

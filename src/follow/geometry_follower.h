@@ -13,10 +13,12 @@
 // composed between that event and the next tick would show a sliver of the window beyond its
 // frost. While the follower runs, the frost therefore reaches past each edge that is moving
 // outwards by the distance that edge is expected to travel in its next step (its last step, grown
-// as it grew from the step before) plus one point, and a window under the pressed button is
+// as it grew from the step before; a step of more than 96 points is a jump and gets none) plus one
+// point, and a window under the pressed button is
 // covered one point wider on every side before it starts to move. The frost goes back to the
 // window's own frame when the follower stops.
 //
+// A poke while it runs samples and applies at once (a window moved that it has not seen yet).
 // It starts on a button press or a poke and stops by itself once the button is up and 0.5 s passed
 // since the last change, poke or release (or at once with stop()). Each run that moved something
 // logs one summary line. Without the window server's bounds query and move entry points it never
@@ -63,6 +65,8 @@ class GeometryFollower final : public OverlayFollower {
   // How far a press pads the frost of the window under the cursor, and what a leading edge gets
   // beyond its expected step.
   static constexpr double leadMargin = 1.0;
+  // A longer step is a jump (an application placing its window), not a glide: no lead for it.
+  static constexpr double maxGlideStep = 96;
   // How close to a window's frame a press counts as a press on it (its resize grips lie there).
   static constexpr double pressGrip = 4.0;
 

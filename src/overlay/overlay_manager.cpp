@@ -80,6 +80,12 @@ void OverlayManager::update(const std::vector<WindowInfo>& windows) {
     const bool tracked = o.trackedFrame != Rect::zero();
     const bool steered = tracked && follower && follower->isActive();
     if (tracked && o.trackedFrame != info.frame && !steered) poke = true;
+    // The follower runs but its frost no longer covers the window (an application moved it
+    // between two of the follower's samples): it is poked to catch up at once.
+    if (steered && geometry_ && o.trackedFrame != info.frame) {
+      const std::optional<Rect> frost = geometry_->bounds(o.windowNumber());
+      if (!frost || !frost->contains(info.frame)) poke = true;
+    }
 
     o.setPreventsSourceOcclusion(clearViewActive_);
     const bool revealed = revealedWindowNumbers_.contains(w.windowNumber) || isOwnerRevealed(w.ownerPID);

@@ -509,16 +509,17 @@ class Runner {
     const WindowID number = WindowID(s["number"].get<int64_t>());
     const Rect b = desktop_.window(number)->bounds;
     const double h = desktop_.mainDisplayHeight();
-    // Where the press lands, in window-server space: the title bar, or 2 points inside the edge.
+    // Where the press lands, in window-server space: the title bar, or 2 points outside the edge
+    // (the resize grip reaches past the window, where its frost does not take the click).
     const std::string edge = s.value("edge", std::string("titleBar"));
     double x = b.midX();
     double y = b.minY() + 10;
     if (edge != "titleBar") {
       y = b.midY();
-      if (edge.starts_with("top")) y = b.minY() + 2;
-      if (edge.starts_with("bottom")) y = b.maxY() - 2;
-      if (edge == "left" || edge.ends_with("Left")) x = b.minX() + 2;
-      if (edge == "right" || edge.ends_with("Right")) x = b.maxX() - 2;
+      if (edge.starts_with("top")) y = b.minY() - 2;
+      if (edge.starts_with("bottom")) y = b.maxY() + 2;
+      if (edge == "left" || edge.ends_with("Left")) x = b.minX() - 2;
+      if (edge == "right" || edge.ends_with("Right")) x = b.maxX() + 2;
     }
     const Point start{x, h - y};
     const Point by = pointOf(s["by"]);

@@ -1,6 +1,7 @@
 #include "platform/sim/sim_input.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_ui.h"
@@ -53,10 +54,11 @@ uint32_t resizeGrip(const Rect& bounds, Point screenPoint, double mainDisplayHei
   const double x = screenPoint.x;
   const double y = mainDisplayHeight - screenPoint.y;  // window-server space
   uint32_t edges = 0;
-  if (x - bounds.minX() < kResizeGrip) edges |= ResizeEdge::left;
-  if (bounds.maxX() - x <= kResizeGrip) edges |= ResizeEdge::right;
-  if (y - bounds.minY() < kResizeGrip) edges |= ResizeEdge::top;
-  if (bounds.maxY() - y <= kResizeGrip) edges |= ResizeEdge::bottom;
+  if (!bounds.insetBy(-kResizeGrip, -kResizeGrip).contains(Point{x, y})) return 0;
+  if (std::abs(x - bounds.minX()) <= kResizeGrip) edges |= ResizeEdge::left;
+  if (std::abs(bounds.maxX() - x) <= kResizeGrip) edges |= ResizeEdge::right;
+  if (std::abs(y - bounds.minY()) <= kResizeGrip) edges |= ResizeEdge::top;
+  if (std::abs(bounds.maxY() - y) <= kResizeGrip) edges |= ResizeEdge::bottom;
   return edges;
 }
 
@@ -310,12 +312,27 @@ void SimInput::click(Point location) {
 
 void SimInput::dragBegin(Point from) {
   auto window = state_->windowAt(from);
+  // A press on none of our own windows may take the resize grip of a window: the frontmost one
+  // whose frame, widened by the grip, holds the point decides.
+  uint32_t edges = 0;
+  if (!window || window->ownerPID != state_->desktop.selfPID()) {
+    const double h = state_->desktop.mainDisplayHeight();
+    for (const SimWindow& w : state_->desktop.windows()) {
+      if (w.ownerPID == state_->desktop.selfPID() || !w.onScreen || w.minimised || w.appHidden || w.level < 0 ||
+          w.level >= Level::dock || !w.bounds.insetBy(-kResizeGrip, -kResizeGrip).contains(Point{from.x, h - from.y})) {
+        continue;
+      }
+      edges = resizeGrip(w.bounds, from, h);
+      if (edges) window = w;
+      break;
+    }
+  }
   // The program's own windows are borderless panels, which the pointer cannot move.
   const bool movable = window && window->ownerPID != state_->desktop.selfPID();
   state_->dragged = movable ? std::optional<WindowID>(window->number) : std::nullopt;
   state_->dragLast = from;
   state_->dragStart = from;
-  state_->resizeEdges = movable ? resizeGrip(window->bounds, from, state_->desktop.mainDisplayHeight()) : 0;
+  state_->resizeEdges = movable ? edges : 0;
   if (movable) state_->startBounds = window->bounds;
   mouseDown(from);
 }

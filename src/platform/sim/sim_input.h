@@ -69,9 +69,10 @@ class SimInput final : public Input {
   void mouseUp(Point location);
   void click(Point location);
   // A pointer drag of the window under `from`: the button goes down there, each dragTo moves the
-  // pointer and the window with it (a dragged event), dragEnd lets go. A press within 5 points of
-  // an edge (two edges at a corner) resizes instead: those edges follow the pointer, down to a
-  // 40 x 40 window. The program's own windows (borderless panels) do not move: the pointer moves
+  // pointer and the window with it (a dragged event), dragEnd lets go; the window keeps the offset
+  // from the pointer it had at the press. A press within 5 points of an edge, inside or outside
+  // the window (two edges at a corner), resizes instead, unless one of our own windows takes it:
+  // those edges follow the pointer, down to a 40 x 40 window. The program's own windows (borderless panels) do not move: the pointer moves
   // alone.
   void dragBegin(Point from);
   void dragTo(Point location);
