@@ -312,7 +312,8 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
   s.path = path;
   s.name = nameFromFile(path);
   static const std::set<std::string> known = {"name", "description", "desktop", "desktopFile", "preferences",
-                                              "listenAccess", "meetingWindows", "duration", "timeline"};
+                                              "listenAccess", "meetingWindows", "duration", "timeline",
+                                              "motion"};
   for (const auto& [key, value] : doc.items()) {
     if (!known.contains(key)) return fail("unknown member \"" + key + "\"");
   }
@@ -334,6 +335,11 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
     auto desktop = parseBoundedJSON(*desktopText, sim::kMaxDescriptionDepth, &readError);
     if (!desktop) return fail("desktopFile: " + desktopPath.string() + ": " + readError);
     s.desktop = std::move(*desktop);
+  }
+  // The scenario's motion model replaces the desktop's (the desktop's loader checks it).
+  if (doc.contains("motion")) {
+    if (!s.desktop.is_object()) return fail("motion: the desktop is not an object");
+    s.desktop["motion"] = doc["motion"];
   }
   s.triggerApps = {AppRef{"us.zoom.xos", "zoom.us"}};
   std::string what;

