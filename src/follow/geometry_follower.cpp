@@ -478,7 +478,9 @@ GeometryFollower::Lead GeometryFollower::wantedLead(const Target& target) const 
   std::array<double, 4> lead{};
   for (size_t e = 0; e < 4; ++e) {
     const double last = target.lastStep[e];
-    if (last > 0 && last <= maxGlideStep && t - target.lastStepAt[e] <= cursorSpanWindow) {
+    // A glide: the pointer drags it, or it took two steps in a row; one step alone is a jump.
+    const bool glide = pointerDown_ || target.stepBefore[e] > 0;
+    if (glide && last > 0 && last <= maxGlideStep && t - target.lastStepAt[e] <= cursorSpanWindow) {
       // The next step is expected to be as long as the last, grown as much as it grew.
       lead[e] = last + std::max(0.0, last - target.stepBefore[e]) + leadMargin;
     } else if (pointerDown_ && target.pressed) {

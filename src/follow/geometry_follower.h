@@ -13,8 +13,8 @@
 // composed between that event and the next tick would show a sliver of the window beyond its
 // frost. While the follower runs, the frost therefore reaches past each edge that is moving
 // outwards by the distance that edge is expected to travel in its next step (its last step, grown
-// as it grew from the step before; a step of more than 96 points is a jump and gets none) plus one
-// point, and a window under the pressed button is
+// as it grew from the step before) plus one point; a step of more than 96 points, or a single step
+// without the button down, is a jump and gets none; and a window under the pressed button is
 // covered one point wider on every side before it starts to move. The frost goes back to the
 // window's own frame when the follower stops.
 //
