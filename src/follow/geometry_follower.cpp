@@ -329,6 +329,7 @@ void GeometryFollower::tick() {
     samples.swap(shared_->mailbox);
   }
   std::vector<FollowerChange> changes;
+  for (auto& [source, target] : targets_) target.frameAtTickStart = target.frame;
   for (const Sample& sample : samples) apply(sample, changes);
 
   if (pointerDown_) {
@@ -346,7 +347,11 @@ void GeometryFollower::tick() {
       }
     }
   }
-  for (auto& [source, target] : targets_) updateLead(target, changes);
+  for (auto& [source, target] : targets_) {
+    // What this tick moved each edge by, samples and prediction together.
+    if (target.frame != target.frameAtTickStart) recordSteps(target, target.frameAtTickStart, target.frame);
+    updateLead(target, changes);
+  }
 
   if (!changes.empty()) {
     until_ = t + linger;
@@ -419,7 +424,6 @@ void GeometryFollower::applySampled(Target& target, const Rect& frame, std::vect
 }
 
 void GeometryFollower::move(Target& target, const Rect& frame, std::vector<FollowerChange>& changes) {
-  recordSteps(target, target.frame, frame);
   const Rect frost = target.lead.around(frame);
   geometry_.move(target.frost, frost.origin, frost.height());
   const Rect m = onScreenFrame(frame, screens_);
@@ -440,7 +444,6 @@ void GeometryFollower::move(Target& target, const Rect& frame, std::vector<Follo
 }
 
 void GeometryFollower::resize(Target& target, const Rect& frame, std::vector<FollowerChange>& changes) {
-  recordSteps(target, target.frame, frame);
   target.frame = frame;
   target.mirrorFrame = onScreenFrame(frame, screens_);
   changes.push_back(change(FollowerChange::Kind::resized, target));
@@ -481,8 +484,10 @@ GeometryFollower::Lead GeometryFollower::wantedLead(const Target& target) const 
     // A glide: the pointer drags it, or it took two steps in a row; one step alone is a jump.
     const bool glide = pointerDown_ || target.stepBefore[e] > 0;
     if (glide && last > 0 && last <= maxGlideStep && t - target.lastStepAt[e] <= cursorSpanWindow) {
-      // The next step is expected to be as long as the last, grown as much as it grew.
-      lead[e] = last + std::max(0.0, last - target.stepBefore[e]) + leadMargin;
+      // The next step is expected to be as long as the last, grown as much as it grew; the
+      // second step of a move from rest is three times the first (speeding up evenly).
+      const double growth = target.stepBefore[e] > 0 ? std::max(0.0, last - target.stepBefore[e]) : 2 * last;
+      lead[e] = last + growth + leadMargin;
     } else if (pointerDown_ && target.pressed) {
       lead[e] = leadMargin;
     }

@@ -12,11 +12,11 @@
 // Leading edge: the window server moves a dragged window at each pointer event, and a share frame
 // composed between that event and the next tick would show a sliver of the window beyond its
 // frost. While the follower runs, the frost therefore reaches past each edge that is moving
-// outwards by the distance that edge is expected to travel in its next step (its last step, grown
-// as it grew from the step before) plus one point; a step of more than 96 points, or a single step
-// without the button down, is a jump and gets none; and a window under the pressed button is
-// covered one point wider on every side before it starts to move. The frost goes back to the
-// window's own frame when the follower stops.
+// outwards by the distance that edge is expected to travel in its next tick that moves it (its
+// last such travel, grown as it grew from the one before, or three times the first from rest) plus
+// one point. A step of more than 96 points, or a single step without the button down, is a jump
+// and gets none. A window under the pressed button is covered one point wider on every side before
+// it starts to move. The frost goes back to the window's own frame when the follower stops.
 //
 // A poke while it runs samples and applies at once (a window moved that it has not seen yet).
 // It starts on a button press or a poke and stops by itself once the button is up and 0.5 s passed
@@ -104,7 +104,8 @@ class GeometryFollower final : public OverlayFollower {
     // The leading-edge bookkeeping (see the header comment).
     Lead lead;
     bool pressed = false;
-    std::array<double, 4> lastStep{};  // outward travel of minX, maxX, minY, maxY in their last step
+    Rect frameAtTickStart;
+    std::array<double, 4> lastStep{};  // outward travel of minX, maxX, minY, maxY in their last tick that moved them
     std::array<double, 4> stepBefore{};
     std::array<double, 4> lastStepAt{};
   };
@@ -187,7 +188,7 @@ class GeometryFollower final : public OverlayFollower {
   void applySampled(Target& target, const Rect& frame, std::vector<FollowerChange>& changes);
   void move(Target& target, const Rect& frame, std::vector<FollowerChange>& changes);
   void resize(Target& target, const Rect& frame, std::vector<FollowerChange>& changes);
-  // Records the outward travel of each edge from `from` to `to`.
+  // Records the outward travel of each edge in one tick, from `from` to `to`.
   void recordSteps(Target& target, const Rect& from, const Rect& to);
   // Brings the frost's lead in line with the edges' recent travel; a change of its size is a
   // resized change.

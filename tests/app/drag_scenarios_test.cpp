@@ -1,5 +1,6 @@
-// End to end: corvane-sim plays the bundled drag scenarios (fast drags, resizes from every edge and
-// corner, a drag onto a second display, applications moving their own windows) and the demo; the
+// End to end: corvane-sim plays the bundled drag scenarios (fast drags, also on a window server that
+// sends no window notifications, resizes from every edge and corner, a drag onto a second display,
+// applications moving their own windows) and the demo; the
 // share never shows a protected pixel while windows move, and the frost reaches past a moving
 // window by no more than one step of it (at the pointer's or the animation's rate) and a point.
 #include <cmath>
@@ -24,6 +25,8 @@ TEST_F(DragScenariosTest, NothingProtectedShowsWhileWindowsMoveAndTheFrostLeadsB
   } cases[] = {
       // Eased moves peak at pi/2 times their mean speed.
       {"drag-fast", M_PI / 2 * 650 / 0.35, 125},
+      // Without window notifications only the follower's own samples, prediction and lead help.
+      {"drag-fast-without-notices", M_PI / 2 * 650 / 0.35, 125},
       {"drag-resize-edges", M_PI / 2 * 350 / 0.3, 125},
       {"drag-second-display", M_PI / 2 * 1300 / 0.7, 125},
       {"move-programmatic", M_PI / 2 * 700 / 0.25, 120},

@@ -313,7 +313,7 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
   s.name = nameFromFile(path);
   static const std::set<std::string> known = {"name", "description", "desktop", "desktopFile", "preferences",
                                               "listenAccess", "meetingWindows", "duration", "timeline",
-                                              "motion"};
+                                              "motion", "windowServer"};
   for (const auto& [key, value] : doc.items()) {
     if (!known.contains(key)) return fail("unknown member \"" + key + "\"");
   }
@@ -336,10 +336,12 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
     if (!desktop) return fail("desktopFile: " + desktopPath.string() + ": " + readError);
     s.desktop = std::move(*desktop);
   }
-  // The scenario's motion model replaces the desktop's (the desktop's loader checks it).
-  if (doc.contains("motion")) {
-    if (!s.desktop.is_object()) return fail("motion: the desktop is not an object");
-    s.desktop["motion"] = doc["motion"];
+  // The scenario's motion model and private window-server interface replace the desktop's (the
+  // desktop's loader checks them).
+  for (const char* key : {"motion", "windowServer"}) {
+    if (!doc.contains(key)) continue;
+    if (!s.desktop.is_object()) return fail(std::string(key) + ": the desktop is not an object");
+    s.desktop[key] = doc[key];
   }
   s.triggerApps = {AppRef{"us.zoom.xos", "zoom.us"}};
   std::string what;
