@@ -274,23 +274,31 @@ void GeometryFollower::stopTimers() {
 
 void GeometryFollower::recordCursor() {
   const double t = now();
-  cursorHistory_.push_back({t, cursor_()});
+  const Point c = cursor_();
+  // A cursor that has not moved since the last entry only renews it: the span of any window that
+  // holds the older entry holds the renewed one too, and the history stays as short as the moves.
+  if (!cursorHistory_.empty() && cursorHistory_.back().point == c) {
+    cursorHistory_.back().at = t;
+  } else {
+    cursorHistory_.push_back({t, c});
+  }
   if (cursorHistory_.front().at < t - cursorHistorySpan) {
     std::erase_if(cursorHistory_, [t](const CursorEntry& e) { return e.at < t - cursorHistorySpan; });
   }
 }
 
 Rect GeometryFollower::cursorSpan(double endingAt) const {
-  std::optional<Rect> span;
-  for (const CursorEntry& e : cursorHistory_) {
-    if (e.at < endingAt - cursorSpanWindow) continue;
-    const Rect point(e.point.x, e.point.y, 0, 0);
-    span = span ? Rect(std::min(span->minX(), e.point.x), std::min(span->minY(), e.point.y),
-                       std::max(span->maxX(), e.point.x) - std::min(span->minX(), e.point.x),
-                       std::max(span->maxY(), e.point.y) - std::min(span->minY(), e.point.y))
-                : point;
+  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+  bool any = false;
+  for (auto e = cursorHistory_.rbegin(); e != cursorHistory_.rend() && e->at >= endingAt - cursorSpanWindow; ++e) {
+    const Point& p = e->point;
+    x0 = any ? std::min(x0, p.x) : p.x;
+    x1 = any ? std::max(x1, p.x) : p.x;
+    y0 = any ? std::min(y0, p.y) : p.y;
+    y1 = any ? std::max(y1, p.y) : p.y;
+    any = true;
   }
-  if (span) return *span;
+  if (any) return Rect(x0, y0, x1 - x0, y1 - y0);
   const Point c = cursor_();
   return Rect(c.x, c.y, 0, 0);
 }
