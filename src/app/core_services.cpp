@@ -2,6 +2,8 @@
 
 #include "base/dispatch.h"
 #include "mirrorhost/mirror_host_client.h"
+#include "follow/geometry_follower.h"
+#include "platform/input.h"
 
 namespace corvane {
 
@@ -22,6 +24,15 @@ CoreServices::CoreServices(const Platform& p, LogSink& log)
       hubCallSource(classifier) {
   tracker.setClassifier(&classifier);
   classifier.setHubHasActiveCall([this](const std::string& bundleID) { return callAudio.hubHasActiveCall(bundleID); });
+}
+
+std::unique_ptr<OverlayFollower> CoreServices::makeGeometryFollower(bool debugUnlocks) {
+  // Without an input port the cursor stays where it was: no edge is ever locked to it.
+  Input* input = platform.input;
+  GeometryFollower::Dependencies deps(platform.dispatcher, geometry,
+                                      [input] { return input ? input->mouseLocation() : Point{}; }, clearViewLog);
+  deps.debugUnlocks = debugUnlocks;
+  return std::make_unique<GeometryFollower>(std::move(deps));
 }
 
 }  // namespace corvane

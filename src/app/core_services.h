@@ -14,6 +14,7 @@
 #include "detect/classifier_hub_call_source.h"
 #include "detect/framebuffer_share.h"
 #include "detect/screen_capture_signal.h"
+#include "overlay/overlay_follower.h"
 #include "platform/platform.h"
 #include "windows/meeting_window_classifier.h"
 #include "windows/title_bar_chrome.h"
@@ -27,6 +28,10 @@ class CoreServices {
   CoreServices(const Platform& platform, LogSink& clearViewLog);
   CoreServices(const CoreServices&) = delete;
   CoreServices& operator=(const CoreServices&) = delete;
+
+  // A geometry follower over the window server's geometry, reading the pointer through the input
+  // port and logging to the Clear View log; `debugUnlocks` logs each sample that breaks a lock.
+  std::unique_ptr<OverlayFollower> makeGeometryFollower(bool debugUnlocks);
 
   Platform platform;
   LogSink& clearViewLog;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "follow/geometry_follower.h"
 #include "platform/application.h"
 #include "platform/defaults_store.h"
 #include "platform/processes.h"
@@ -27,7 +28,17 @@ Input& requireInput(const Platform& platform) {
   return *platform.input;
 }
 
-OverlayManager::Dependencies overlayDependencies(CoreServices& services) {
+// Unlock lines of the geometry follower: the environment variable CORVANE_FOLLOWER_DEBUG (any
+// value), else the user default "FollowerDebug".
+bool followerDebug(Preferences& prefs) {
+  std::optional<bool> userDefault;
+  if (auto value = prefs.defaults().object(applicationDomain, "FollowerDebug")) {
+    if (auto flag = value->get<bool>()) userDefault = *flag;
+  }
+  return GeometryFollower::debugSwitch(std::getenv("CORVANE_FOLLOWER_DEBUG") != nullptr, userDefault);
+}
+
+OverlayManager::Dependencies overlayDependencies(CoreServices& services, Preferences& prefs) {
   if (!services.platform.ui) {
     StderrLog().log("Corvane: the platform offers no user interface; the privacy controller needs one");
     std::abort();
@@ -36,6 +47,7 @@ OverlayManager::Dependencies overlayDependencies(CoreServices& services) {
                                     services.platform.clock, services.clearViewLog);
   deps.geometry = &services.geometry;
   deps.titleBarChrome = &services.titleBarChrome;
+  deps.makeFollower = [&services, &prefs] { return services.makeGeometryFollower(followerDebug(prefs)); };
   return deps;
 }
 
@@ -49,7 +61,7 @@ PrivacyController::PrivacyController(CoreServices& services, Preferences& prefer
       input_(requireInput(services.platform)),
       log_(services.platform.systemLog),
       alive_(std::make_shared<PrivacyController*>(this)) {
-  overlays_ = std::make_unique<OverlayManager>(overlayDependencies(services));
+  overlays_ = std::make_unique<OverlayManager>(overlayDependencies(services, preferences));
   detector_ = std::make_unique<ShareDetector>(
       services.platform.dispatcher,
       ShareDetector::Sources{services.platform.workspace, services.screenCapture, services.framebufferShare,

@@ -35,6 +35,10 @@ struct FollowerChange {
   int64_t source = 0;
   Rect frame;        // the source's new frame (the follower has moved the overlay already)
   Rect mirrorFrame;  // moved: the mirror's new frame
+  // Where the frost stands: the frame, reaching a little further past an edge that is moving
+  // outwards while the follower runs. A resized change with a new frostFrame and the same frame
+  // only reshapes the frost.
+  Rect frostFrame;
 };
 
 class OverlayFollower {

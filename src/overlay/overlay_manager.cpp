@@ -80,6 +80,12 @@ void OverlayManager::update(const std::vector<WindowInfo>& windows) {
     const bool tracked = o.trackedFrame != Rect::zero();
     const bool steered = tracked && follower && follower->isActive();
     if (tracked && o.trackedFrame != info.frame && !steered) poke = true;
+    // The follower runs but its frost no longer covers the window (an application moved it
+    // between two of the follower's samples): it is poked to catch up at once.
+    if (steered && geometry_ && o.trackedFrame != info.frame) {
+      const std::optional<Rect> frost = geometry_->bounds(o.windowNumber());
+      if (!frost || !frost->contains(info.frame)) poke = true;
+    }
 
     o.setPreventsSourceOcclusion(clearViewActive_);
     const bool revealed = revealedWindowNumbers_.contains(w.windowNumber) || isOwnerRevealed(w.ownerPID);
@@ -326,7 +332,10 @@ void OverlayManager::applyFollowerChanges(const std::vector<FollowerChange>& cha
       continue;
     }
     if (o && o->isVisible() && !isRevealed(change.source, *o)) {
-      o->place(change.frame);
+      // The frost may reach a little past a leading edge; the window's own frame stays the one
+      // tracked (and published back to the follower).
+      o->place(change.frostFrame == Rect::zero() ? change.frame : change.frostFrame);
+      o->trackedFrame = change.frame;
       placed = true;
     }
     if (mirrors_ && mirrors_->hasMirror(change.source)) {

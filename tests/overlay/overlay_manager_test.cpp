@@ -505,15 +505,20 @@ TEST_F(OverlayManagerTest, TheFollowerSteersOverlaysBetweenRefreshes) {
   EXPECT_EQ(f.pokes, 1);
   ASSERT_TRUE(f.handler);
   overlayOf(e1)->occlusions = {Rect(0, 0, 10, 10)};
-  f.handler({{FollowerChange::Kind::moved, e1, Rect(110, 300, 500, 400), Rect(110, 300, 500, 400)},
-             {FollowerChange::Kind::resized, e2, Rect(760, 120, 650, 500), {}}});
+  f.handler({{FollowerChange::Kind::moved, e1, Rect(110, 300, 500, 400), Rect(110, 300, 500, 400), {}},
+             {FollowerChange::Kind::resized, e2, Rect(760, 120, 650, 500), {}, {}}});
   EXPECT_EQ(overlayOf(e1)->trackedFrame, Rect(110, 300, 500, 400));
   EXPECT_TRUE(overlayOf(e1)->occlusions.empty()) << "holes would be stale while the window moves";
   EXPECT_EQ(overlayOf(e2)->frame(), Rect(760, 120, 650, 500));
+  // A frost that reaches past the window's leading edge stands there; the window's own frame is
+  // the one tracked.
+  f.handler({{FollowerChange::Kind::resized, e2, Rect(770, 120, 650, 500), {}, Rect(770, 119, 663, 502)}});
+  EXPECT_EQ(overlayOf(e2)->frame(), Rect(770, 119, 663, 502));
+  EXPECT_EQ(overlayOf(e2)->trackedFrame, Rect(770, 120, 650, 500));
 
   manager->clear();
   EXPECT_EQ(f.stops, 1);
-  f.handler({{FollowerChange::Kind::moved, e1, Rect(0, 0, 100, 100), {}}});  // nothing left to move
+  f.handler({{FollowerChange::Kind::moved, e1, Rect(0, 0, 100, 100), {}, {}}});  // nothing left to move
 }
 
 TEST_F(OverlayManagerTest, PanelsAboveTheNormalLevelAreFrostedAtTheirOwnLevel) {

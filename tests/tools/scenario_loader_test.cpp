@@ -44,6 +44,9 @@ TEST_F(ScenarioLoaderTest, NumbersAreRefusedOutsideTheirRangesInsteadOfWrapping)
       {{{"at", 1}, {"event", "commandTab"}, {"to", 501}, {"tabs", 0}}, "tabs: expected a whole number from 1 to 64"},
       {{{"at", 1}, {"event", "moveWindow"}, {"number", 101}, {"origin", {1e300, 0}}}, "origin: expected [x, y]"},
       {{{"at", 1}, {"event", "preferences"}, {"set", {{"blurIntensity", 5}}}}, "blurIntensity: expected a number from 0 to 1"},
+      {{{"at", 1}, {"event", "drag"}, {"number", 101}, {"by", {10, 0}}, {"edge", "middle"}}, "edge: expected one of"},
+      {{{"at", 1}, {"event", "moveWindow"}, {"number", 101}, {"origin", {0, 0}}, {"duration", 0}},
+       "duration: expected seconds above 0, at most 60"},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(load(withEvent(c.event))) << c.event.dump();
@@ -58,6 +61,19 @@ TEST_F(ScenarioLoaderTest, NumbersAreRefusedOutsideTheirRangesInsteadOfWrapping)
   auto fine = load(windows.dump());
   ASSERT_TRUE(fine) << error;
   EXPECT_EQ(fine->meetingWindows, std::set<int64_t>{4294967295});
+}
+
+// The scenario's motion model and window server replace the desktop file's; they are checked as
+// the desktop's are, when the desktop loads.
+TEST_F(ScenarioLoaderTest, AScenarioMayPlayItsDesktopOnAnotherMotionModel) {
+  json doc = json::parse(withEvent({{"at", 1}, {"event", "drag"}, {"number", 101}, {"by", {10, 0}}, {"edge", "topLeft"}}));
+  doc["motion"] = {{"windowListLatency", 0.0167}};
+  doc["windowServer"] = {{"missingEntryPoints", {"SLSRegisterConnectionNotifyProc"}}};
+  auto s = load(doc.dump());
+  ASSERT_TRUE(s) << error;
+  EXPECT_EQ(s->desktop["motion"]["windowListLatency"], 0.0167);
+  EXPECT_EQ(s->desktop["windowServer"]["missingEntryPoints"][0], "SLSRegisterConnectionNotifyProc");
+  EXPECT_TRUE(s->desktop.contains("windows")) << "the rest of the desktop file stays";
 }
 
 TEST_F(ScenarioLoaderTest, ANameNeverLeadsOutsideTheOutputDirectory) {

@@ -32,9 +32,9 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"activate", {{"pid"}, {}}},
       {"openWindow", {{"window"}, {}}},
       {"closeWindow", {{"number"}, {}}},
-      {"moveWindow", {{"number", "origin"}, {}}},
-      {"resizeWindow", {{"number", "size"}, {}}},
-      {"drag", {{"number", "by"}, {"duration"}}},
+      {"moveWindow", {{"number", "origin"}, {"duration"}}},
+      {"resizeWindow", {{"number", "size"}, {"duration"}}},
+      {"drag", {{"number", "by"}, {"duration", "edge"}}},
       {"setTitle", {{"number", "title"}, {}}},
       {"startShare", {{"kind"}, {"pid"}}},
       {"stopShare", {{"kind"}, {"pid"}}},
@@ -189,7 +189,13 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
   }
   if (e.kind == "openWindow" && !s["window"].is_object()) return std::string("window: expected a window object");
   if (e.kind == "setTitle" && !s["title"].is_string()) return std::string("title: expected a string");
-  if (e.kind == "drag" && s.contains("duration") &&
+  if (e.kind == "drag") {
+    if (auto err = oneOf("edge", {"titleBar", "left", "right", "top", "bottom", "topLeft", "topRight", "bottomLeft",
+                                  "bottomRight"})) {
+      return err;
+    }
+  }
+  if ((e.kind == "drag" || e.kind == "moveWindow" || e.kind == "resizeWindow") && s.contains("duration") &&
       (!s["duration"].is_number() || s["duration"].get<double>() <= 0 || s["duration"].get<double>() > 60)) {
     return std::string("duration: expected seconds above 0, at most 60");
   }
@@ -306,7 +312,8 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
   s.path = path;
   s.name = nameFromFile(path);
   static const std::set<std::string> known = {"name", "description", "desktop", "desktopFile", "preferences",
-                                              "listenAccess", "meetingWindows", "duration", "timeline"};
+                                              "listenAccess", "meetingWindows", "duration", "timeline",
+                                              "motion", "windowServer"};
   for (const auto& [key, value] : doc.items()) {
     if (!known.contains(key)) return fail("unknown member \"" + key + "\"");
   }
@@ -328,6 +335,13 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
     auto desktop = parseBoundedJSON(*desktopText, sim::kMaxDescriptionDepth, &readError);
     if (!desktop) return fail("desktopFile: " + desktopPath.string() + ": " + readError);
     s.desktop = std::move(*desktop);
+  }
+  // The scenario's motion model and private window-server interface replace the desktop's (the
+  // desktop's loader checks them).
+  for (const char* key : {"motion", "windowServer"}) {
+    if (!doc.contains(key)) continue;
+    if (!s.desktop.is_object()) return fail(std::string(key) + ": the desktop is not an object");
+    s.desktop[key] = doc[key];
   }
   s.triggerApps = {AppRef{"us.zoom.xos", "zoom.us"}};
   std::string what;

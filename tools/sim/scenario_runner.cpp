@@ -1,5 +1,6 @@
 #include "scenario_runner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -147,6 +148,10 @@ class Runner {
     json perWindow = json::object();
     for (const auto& [number, ms] : leakedPixelMs_) perWindow[std::to_string(number)] = ms;
     report["leakedPixelMs"] = perWindow;
+    report["motion"] = {{"samples", motionSamples_},
+                        {"overshootMaxPoints", std::round(overshootMax_ * 10) / 10},
+                        {"overshootMeanPoints",
+                         motionSamples_ ? std::round(overshootSum_ / double(motionSamples_) * 10) / 10 : 0.0}};
     report["leakSpans"] = leakSpans_;
     report["timeline"] = timeline_;
     report["shareSignal"] = shareSignal_;
@@ -262,17 +267,7 @@ class Runner {
       desktop_.closeWindow(WindowID(s["number"].get<int64_t>()));
       return true;
     }
-    if (e.kind == "moveWindow") {
-      if (!windowExists(s, error)) return false;
-      desktop_.moveWindow(WindowID(s["number"].get<int64_t>()), pointOf(s["origin"]));
-      return true;
-    }
-    if (e.kind == "resizeWindow") {
-      if (!windowExists(s, error)) return false;
-      Point size = pointOf(s["size"]);
-      desktop_.resizeWindow(WindowID(s["number"].get<int64_t>()), Size{size.x, size.y});
-      return true;
-    }
+    if (e.kind == "moveWindow" || e.kind == "resizeWindow") return changeFrame(s, e.kind == "moveWindow", error);
     if (e.kind == "setTitle") {
       if (!windowExists(s, error)) return false;
       desktop_.setTitle(WindowID(s["number"].get<int64_t>()), sim::SimTitle::of(s["title"].get<std::string>()));
@@ -512,30 +507,75 @@ class Runner {
                          {"lockedKeys", result.lockedKeys}});
   }
 
-  // A pointer drag of a window by its title bar, in steps of one sample over the duration.
+  // Eases from 0 to 1 as a hand or an animation does: slow at both ends, fastest half way, where
+  // it goes pi/2 times the mean speed.
+  static double eased(double f) { return (1 - std::cos(M_PI * f)) / 2; }
+
+  // A pointer drag of a window by its title bar, or of one of its edges or corners (a resize), with
+  // one pointer event per 1/pointerRate s over the duration.
   bool startDrag(const json& s, std::string& error) {
     if (!windowExists(s, error)) return false;
     const WindowID number = WindowID(s["number"].get<int64_t>());
-    auto w = desktop_.window(number);
+    const Rect b = desktop_.window(number)->bounds;
     const double h = desktop_.mainDisplayHeight();
-    // A point in the title bar, in screen space.
-    Point start{w->bounds.midX(), h - (w->bounds.minY() + 10)};
-    Point by = pointOf(s["by"]);
+    // Where the press lands, in window-server space: the title bar, or 2 points outside the edge
+    // (the resize grip reaches past the window, where its frost does not take the click).
+    const std::string edge = s.value("edge", std::string("titleBar"));
+    double x = b.midX();
+    double y = b.minY() + 10;
+    if (edge != "titleBar") {
+      y = b.midY();
+      if (edge.starts_with("top")) y = b.minY() - 2;
+      if (edge.starts_with("bottom")) y = b.maxY() + 2;
+      if (edge == "left" || edge.ends_with("Left")) x = b.minX() - 2;
+      if (edge == "right" || edge.ends_with("Right")) x = b.maxX() + 2;
+    }
+    const Point start{x, h - y};
+    const Point by = pointOf(s["by"]);
     const double duration = s.value("duration", 0.5);
-    const int steps = std::max(1, int(std::lround(duration * kSampleRate)));
+    const int steps = std::max(1, int(std::lround(duration * desktop_.motion().pointerRate)));
     sim::SimInput& input = desktop_.input();
-    // The pointer arrives at the title bar first (the frost lets clicks there through once it
-    // knows where the pointer is), then the button goes down.
+    // The pointer arrives first (the frost lets clicks on the title bar through once it knows where
+    // the pointer is), then the button goes down.
     input.moveMouse(start);
     constexpr double kPress = 0.05;
     dispatcher_.main().asyncAfter(kPress, [&input, start] { input.dragBegin(start); });
     for (int i = 1; i <= steps; ++i) {
       const double f = double(i) / steps;
-      Point p{start.x + by.x * f, start.y + by.y * f};
+      const Point p{start.x + by.x * eased(f), start.y + by.y * eased(f)};
       const bool last = i == steps;
       dispatcher_.main().asyncAfter(kPress + duration * f, [&input, p, last] {
         input.dragTo(p);
         if (last) input.dragEnd(p);
+      });
+    }
+    return true;
+  }
+
+  // An application moves or resizes its own window: at once, or animated over `duration` with one
+  // step per 1/120 s.
+  bool changeFrame(const json& s, bool move, std::string& error) {
+    if (!windowExists(s, error)) return false;
+    const WindowID number = WindowID(s["number"].get<int64_t>());
+    const Rect from = desktop_.window(number)->bounds;
+    const Point to = pointOf(move ? s["origin"] : s["size"]);
+    auto frameAt = [from, to, move](double f) {
+      if (move) return Rect(from.minX() + (to.x - from.minX()) * f, from.minY() + (to.y - from.minY()) * f,
+                            from.width(), from.height());
+      return Rect(from.minX(), from.minY(), from.width() + (to.x - from.width()) * f,
+                  from.height() + (to.y - from.height()) * f);
+    };
+    if (!s.contains("duration")) {
+      desktop_.setBounds(number, frameAt(1));
+      return true;
+    }
+    constexpr double kAnimationRate = 120;
+    const double duration = s["duration"].get<double>();
+    const int steps = std::max(1, int(std::lround(duration * kAnimationRate)));
+    for (int i = 1; i <= steps; ++i) {
+      const double f = double(i) / steps;
+      dispatcher_.main().asyncAfter(duration * f, [this, number, frame = frameAt(eased(f))] {
+        if (desktop_.window(number)) desktop_.setBounds(number, frame);
       });
     }
     return true;
@@ -632,6 +672,7 @@ class Runner {
       }
     }
 
+    measureOvershoot(t);
     if (exposedBeforeDetection()) ++beforeDetectionFrames_;
     auto hidden = mustNotBeSeen();
     if (hidden.empty()) return;
@@ -662,6 +703,26 @@ class Runner {
         std::string path = outDir_ + "/first-steady-leak.png";
         if (writePNG(sim::probeLeaks(desktop_, hidden).highlighted(), path, &error)) firstSteadyLeak_ = path;
       }
+    }
+  }
+
+  // While a covered window moves (within 0.1 s of a change of its bounds), how far its frost reaches
+  // past it: the points of frost over pixels that are not protected.
+  void measureOvershoot(double t) {
+    if (!controller_->shieldsInForce()) return;
+    for (const auto& [number, overlay] : controller_->overlays().overlays()) {
+      auto moved = movedAt_.find(WindowID(number));
+      if (moved == movedAt_.end() || t - moved->second > kSettleTime + 1e-9 || !overlay->isVisible()) continue;
+      auto source = desktop_.window(WindowID(number));
+      auto frost = desktop_.window(WindowID(overlay->windowNumber()));
+      if (!source || !frost) continue;
+      const Rect& w = source->bounds;
+      const Rect& f = frost->bounds;
+      const double overshoot =
+          std::max({0.0, w.minX() - f.minX(), f.maxX() - w.maxX(), w.minY() - f.minY(), f.maxY() - w.maxY()});
+      ++motionSamples_;
+      overshootSum_ += overshoot;
+      overshootMax_ = std::max(overshootMax_, overshoot);
     }
   }
 
@@ -700,6 +761,12 @@ class Runner {
        << " in motion";
     const bool clean = steadyFrames_ + appearFrames_ + motionFrames_ + beforeDetectionFrames_ + unprobedFrames_ == 0;
     os << (clean ? " (no protected pixel was ever shared)\n" : "\n");
+    if (motionSamples_ > 0) {
+      char line[160];
+      std::snprintf(line, sizeof line, "Frost overshoot while windows moved (%lld samples): max %.1f pt, mean %.1f pt\n",
+                    static_cast<long long>(motionSamples_), overshootMax_, overshootSum_ / double(motionSamples_));
+      os << line;
+    }
     os << "Shown before detection (a share had started, Privacy Mode was not on yet): " << beforeDetectionFrames_
        << (beforeDetectionFrames_ == 1 ? " sample\n" : " samples\n");
     if (unprobedFrames_ > 0) os << "Not probed: " << unprobedFrames_ << " samples (" << unprobedWhy_ << ")\n";
@@ -752,6 +819,9 @@ class Runner {
   int64_t steadyFrames_ = 0;
   int64_t appearFrames_ = 0;
   int64_t motionFrames_ = 0;
+  int64_t motionSamples_ = 0;  // samples of a covered window in motion (one per window)
+  double overshootSum_ = 0;
+  double overshootMax_ = 0;
   int64_t beforeDetectionFrames_ = 0;
   bool shareInProgress_ = false;
   bool awaitingPrivacy_ = false;

@@ -286,6 +286,11 @@ struct SimDesktop::Impl : State {
       const double alpha = w.alpha;
       const WindowSharingState sharing = w.sharingState;
       edit(record->window);
+      if (w.bounds != bounds) {
+        const SimMotion& motion = world.motion;
+        record->noteBoundsChange(bounds, dispatcher.mediaTime(),
+                                 std::max(motion.windowListLatency, motion.boundsLatency));
+      }
       auto notice = [&](WindowNotification kind) { notices.push_back({kind, number, w.ownerPID}); };
       if (w.bounds.origin != bounds.origin) notice(WindowNotification::moved);
       if (w.bounds.size != bounds.size) notice(WindowNotification::resized);
@@ -316,7 +321,7 @@ std::optional<std::vector<WindowListEntry>> SimWindowServer::copyWindowInfo(uint
   ++state_.windowListReads;
   if (!state_.windowListAvailable) return std::nullopt;
   std::vector<WindowListEntry> entries;
-  state_.world.copyWindowInfo(options, relativeToWindow, entries);
+  state_.world.copyWindowInfo(options, relativeToWindow, entries, state_.dispatcher.mediaTime());
   return entries;
 }
 
@@ -538,7 +543,8 @@ bool SimDesktop::load(const nlohmann::json& description, std::string* error) {
   SimPrivateWindowServer::Settings serverSettings;
   SimAudio::Settings audioSettings;
   SimAccessibility::Description accessibilityDescription;
-  if (!loadWorld(description, world, message) || !SimPrivateWindowServer::parse(description, serverSettings, message) ||
+  if (!loadWorld(description, world, message) || !SimMotion::parse(description, world.motion, message) ||
+      !SimPrivateWindowServer::parse(description, serverSettings, message) ||
       !SimAudio::parse(description, world, audioSettings, message) ||
       !SimAccessibility::parse(description, world, accessibilityDescription, message)) {
     if (error) *error = message;
@@ -841,6 +847,23 @@ std::optional<SimWindow> SimDesktop::window(WindowID number) const {
   const WindowRecord* record = impl_->world.findWindow(number);
   if (!record) return std::nullopt;
   return record->window;
+}
+
+std::optional<Rect> SimDesktop::queriedBounds(WindowID number) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const WindowRecord* record = impl_->world.findWindow(number);
+  if (!record) return std::nullopt;
+  return record->boundsAsOf(impl_->dispatcher.mediaTime() - impl_->world.motion.boundsLatency);
+}
+
+SimMotion SimDesktop::motion() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->world.motion;
+}
+
+void SimDesktop::setMotion(const SimMotion& motion) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->world.motion = motion;
 }
 
 std::vector<SimWindow> SimDesktop::windows() const {

@@ -31,6 +31,7 @@
 #include "base/geometry.h"
 #include "base/log.h"
 #include "base/virtual_dispatcher.h"
+#include "platform/sim/sim_motion.h"
 #include "platform/application.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
@@ -210,6 +211,12 @@ class SimDesktop {
   // its level.
   bool orderWindow(WindowID number, bool above, WindowID relativeTo);
   std::optional<SimWindow> window(WindowID number) const;
+  // The window's bounds as the private bounds query reports them: as they were
+  // motion().boundsLatency ago.
+  std::optional<Rect> queriedBounds(WindowID number) const;
+  // How motion reaches the program (sim_motion.h); load() sets it from the description.
+  SimMotion motion() const;
+  void setMotion(const SimMotion& motion);
   // Every window, front to back.
   std::vector<SimWindow> windows() const;
 

@@ -1,6 +1,7 @@
 #include "platform/sim/sim_input.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_ui.h"
@@ -41,6 +42,36 @@ struct HotKey {
   EventHotKeyID id;
   bool active = true;
 };
+
+// How far inside a window's frame a press still takes an edge (a corner: two edges).
+constexpr double kResizeGrip = 5;
+// The smallest size a resize by the pointer leaves a window.
+constexpr double kMinimumSize = 40;
+
+}  // namespace
+
+uint32_t resizeGrip(const Rect& bounds, Point screenPoint, double mainDisplayHeight) {
+  const double x = screenPoint.x;
+  const double y = mainDisplayHeight - screenPoint.y;  // window-server space
+  uint32_t edges = 0;
+  if (!bounds.insetBy(-kResizeGrip, -kResizeGrip).contains(Point{x, y})) return 0;
+  if (std::abs(x - bounds.minX()) <= kResizeGrip) edges |= ResizeEdge::left;
+  if (std::abs(bounds.maxX() - x) <= kResizeGrip) edges |= ResizeEdge::right;
+  if (std::abs(y - bounds.minY()) <= kResizeGrip) edges |= ResizeEdge::top;
+  if (std::abs(bounds.maxY() - y) <= kResizeGrip) edges |= ResizeEdge::bottom;
+  return edges;
+}
+
+Rect resizedBy(const Rect& bounds, uint32_t edges, double dx, double dy) {
+  double x0 = bounds.minX(), x1 = bounds.maxX(), y0 = bounds.minY(), y1 = bounds.maxY();
+  if (edges & ResizeEdge::left) x0 = std::min(x0 + dx, x1 - kMinimumSize);
+  if (edges & ResizeEdge::right) x1 = std::max(x1 + dx, x0 + kMinimumSize);
+  if (edges & ResizeEdge::top) y0 = std::min(y0 + dy, y1 - kMinimumSize);
+  if (edges & ResizeEdge::bottom) y1 = std::max(y1 + dy, y0 + kMinimumSize);
+  return Rect(x0, y0, x1 - x0, y1 - y0);
+}
+
+namespace {
 
 bool inMask(uint64_t mask, uint32_t type) { return (mask & eventMaskBit(type)) != 0; }
 
@@ -124,6 +155,11 @@ struct SimInput::State {
   std::optional<pid_t> switcherTarget;
   std::optional<WindowID> dragged;
   Point dragLast;
+  // A press within the grip of an edge or a corner resizes instead: the edges it moves, where the
+  // press was and the window's bounds then.
+  uint32_t resizeEdges = 0;
+  Point dragStart;
+  Rect startBounds;
 
   State(SimDesktop& d, Dispatcher& q) : desktop(d), dispatcher(q) {}
 
@@ -276,21 +312,42 @@ void SimInput::click(Point location) {
 
 void SimInput::dragBegin(Point from) {
   auto window = state_->windowAt(from);
+  // A press on none of our own windows may take the resize grip of a window: the frontmost one
+  // whose frame, widened by the grip, holds the point decides.
+  uint32_t edges = 0;
+  if (!window || window->ownerPID != state_->desktop.selfPID()) {
+    const double h = state_->desktop.mainDisplayHeight();
+    for (const SimWindow& w : state_->desktop.windows()) {
+      if (w.ownerPID == state_->desktop.selfPID() || !w.onScreen || w.minimised || w.appHidden || w.level < 0 ||
+          w.level >= Level::dock || !w.bounds.insetBy(-kResizeGrip, -kResizeGrip).contains(Point{from.x, h - from.y})) {
+        continue;
+      }
+      edges = resizeGrip(w.bounds, from, h);
+      if (edges) window = w;
+      break;
+    }
+  }
   // The program's own windows are borderless panels, which the pointer cannot move.
   const bool movable = window && window->ownerPID != state_->desktop.selfPID();
   state_->dragged = movable ? std::optional<WindowID>(window->number) : std::nullopt;
   state_->dragLast = from;
+  state_->dragStart = from;
+  state_->resizeEdges = movable ? edges : 0;
+  if (movable) state_->startBounds = window->bounds;
   mouseDown(from);
 }
 
 void SimInput::dragTo(Point p) {
-  if (state_->dragged) {
-    if (auto current = state_->desktop.window(*state_->dragged)) {
-      // Screen space y grows upwards, window-server space downwards.
-      const Point last = state_->dragLast;
-      state_->desktop.moveWindow(*state_->dragged, Point{current->bounds.minX() + (p.x - last.x),
-                                                         current->bounds.minY() - (p.y - last.y)});
-    }
+  if (state_->dragged && state_->resizeEdges) {
+    // Window-server space: y grows downwards.
+    const double dx = p.x - state_->dragStart.x;
+    const double dy = -(p.y - state_->dragStart.y);
+    state_->desktop.setBounds(*state_->dragged, resizedBy(state_->startBounds, state_->resizeEdges, dx, dy));
+  } else if (state_->dragged) {
+    // The window keeps the offset from the pointer it had at the press (screen space y grows
+    // upwards, window-server space downwards).
+    state_->desktop.moveWindow(*state_->dragged, Point{state_->startBounds.minX() + (p.x - state_->dragStart.x),
+                                                       state_->startBounds.minY() - (p.y - state_->dragStart.y)});
   }
   state_->dragLast = p;
   state_->setMouse(p);

@@ -23,6 +23,16 @@ namespace corvane::sim {
 
 class SimDesktop;
 
+// The edges a resize by the pointer moves (window-server space: top is the smaller y).
+namespace ResizeEdge {
+constexpr uint32_t left = 1, right = 2, top = 4, bottom = 8;
+}
+// The edges whose grip a press at `screenPoint` takes on a window with these bounds; 0: none (the
+// press drags the window).
+uint32_t resizeGrip(const Rect& bounds, Point screenPoint, double mainDisplayHeight);
+// `bounds` with `edges` moved by (dx, dy) (window-server space), no smaller than 40 x 40.
+Rect resizedBy(const Rect& bounds, uint32_t edges, double dx, double dy);
+
 class SimInput final : public Input {
  public:
   SimInput(SimDesktop& desktop, Dispatcher& dispatcher);
@@ -59,8 +69,11 @@ class SimInput final : public Input {
   void mouseUp(Point location);
   void click(Point location);
   // A pointer drag of the window under `from`: the button goes down there, each dragTo moves the
-  // pointer and the window with it (a dragged event), dragEnd lets go. The program's own windows
-  // (borderless panels) do not move: the pointer moves alone.
+  // pointer and the window with it (a dragged event), dragEnd lets go; the window keeps the offset
+  // from the pointer it had at the press. A press within 5 points of an edge, inside or outside
+  // the window (two edges at a corner), resizes instead, unless one of our own windows takes it:
+  // those edges follow the pointer, down to a 40 x 40 window. The program's own windows (borderless panels) do not move: the pointer moves
+  // alone.
   void dragBegin(Point from);
   void dragTo(Point location);
   void dragEnd(Point location);

@@ -150,9 +150,9 @@ std::optional<WindowServerPrivate::WindowBounds> SimPrivateWindowServer::getWind
       return WindowBounds{WindowServerError::invalidConnection, {}};
     }
   }
-  auto w = desktop_.window(window);
-  if (!w) return WindowBounds{WindowServerError::illegalArgument, {}};
-  return WindowBounds{WindowServerError::success, w->bounds};
+  auto bounds = desktop_.queriedBounds(window);
+  if (!bounds) return WindowBounds{WindowServerError::illegalArgument, {}};
+  return WindowBounds{WindowServerError::success, *bounds};
 }
 
 std::optional<WindowServerStatus> SimPrivateWindowServer::moveWindow(WindowServerConnection connection,

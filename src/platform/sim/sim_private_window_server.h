@@ -5,7 +5,8 @@
 // - mainConnectionID(): the program's own connection. newConnection(): a further connection, or
 //   the status set with setNewConnectionStatus() (and no connection) when that is not 0.
 // - getWindowBounds(): on the main connection or one that newConnection() made, the window's
-//   bounds in window-server space; an unknown connection gives 1002, an unknown window 1001.
+//   bounds in window-server space, as they were the desktop's motion().boundsLatency ago (live by
+//   default); an unknown connection gives 1002, an unknown window 1001.
 // - moveWindow(): on the main connection only (1002 otherwise), puts the window's top-left corner
 //   at the point; an unknown window gives 1001. The simulated window server does not check that
 //   the window belongs to the program, since its helper roles may run in-process under other

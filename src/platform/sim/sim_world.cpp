@@ -32,6 +32,18 @@ uint32_t entryKeyMask(const std::vector<std::string>& names) {
   return mask;
 }
 
+Rect WindowRecord::boundsAsOf(double t) const {
+  for (const auto& [at, before] : boundsBefore) {
+    if (at > t) return before;
+  }
+  return window.bounds;
+}
+
+void WindowRecord::noteBoundsChange(const Rect& before, double at, double keep) {
+  std::erase_if(boundsBefore, [&](const auto& change) { return change.first < at - keep; });
+  if (keep > 0) boundsBefore.emplace_back(at, before);
+}
+
 World::World() { displays.push_back(SimDisplay{1, Rect(0, 0, 1512, 982), 25, 0}); }
 
 const SimApp* World::findApp(pid_t pid) const {
@@ -210,7 +222,8 @@ bool World::orderWindow(WindowID number, bool above, WindowID relativeTo) {
   return true;
 }
 
-void World::copyWindowInfo(uint32_t options, WindowID relativeTo, std::vector<WindowListEntry>& out) const {
+void World::copyWindowInfo(uint32_t options, WindowID relativeTo, std::vector<WindowListEntry>& out,
+                           double now) const {
   using namespace WindowListOption;
   const bool onScreen = options & onScreenOnly;
   const bool above = options & onScreenAboveWindow;
@@ -269,7 +282,8 @@ void World::copyWindowInfo(uint32_t options, WindowID relativeTo, std::vector<Wi
       e.alpha = spoiled(EntryKey::alpha) ? WindowListValue(std::to_string(w.alpha)) : WindowListValue(w.alpha);
     }
     if (has(EntryKey::bounds)) {
-      e.bounds = spoiled(EntryKey::bounds) ? WindowListValue(describe(w.bounds)) : WindowListValue(w.bounds);
+      const Rect bounds = record.boundsAsOf(now - motion.windowListLatency);
+      e.bounds = spoiled(EntryKey::bounds) ? WindowListValue(describe(bounds)) : WindowListValue(bounds);
     }
     if (has(EntryKey::name) && w.title.kind != SimTitle::Kind::missing) {
       bool wrong = spoiled(EntryKey::name) || w.title.kind == SimTitle::Kind::wrongType;

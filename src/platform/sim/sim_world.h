@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_motion.h"
 
 namespace corvane::sim {
 
@@ -26,6 +27,14 @@ struct WindowRecord {
   uint32_t wrongType = 0;  // entryKeyMask(window.wrongTypeKeys)
   bool isVisible() const { return window.onScreen && !window.minimised && !window.appHidden; }
   bool isDesktopElement() const { return window.desktopElement || window.level <= Level::desktopIcon; }
+
+  // Recent changes of the bounds: when each happened and the bounds before it (oldest first), for
+  // the readers that see the window server's state late.
+  std::vector<std::pair<double, Rect>> boundsBefore;
+  // The bounds as they were at media time `t` (the current ones when nothing changed since).
+  Rect boundsAsOf(double t) const;
+  // The bounds changed at `at` from `before`; changes older than `keep` seconds are forgotten.
+  void noteBoundsChange(const Rect& before, double at, double keep);
 };
 
 struct World {
@@ -43,6 +52,7 @@ struct World {
   // numbered; their numbers are reserved up front, so the program's own windows never take them.
   WindowID nextNumber = 100;
   std::set<WindowID> reservedNumbers;
+  SimMotion motion;
 
   World();
 
@@ -70,8 +80,10 @@ struct World {
   bool setLevel(WindowID number, int64_t level);
   bool orderWindow(WindowID number, bool above, WindowID relativeTo);
 
-  // Appends the window list's entries for these options to `out` (front to back).
-  void copyWindowInfo(uint32_t options, WindowID relativeTo, std::vector<WindowListEntry>& out) const;
+  // Appends the window list's entries for these options to `out` (front to back), with the bounds
+  // as they were motion.windowListLatency before media time `now`.
+  void copyWindowInfo(uint32_t options, WindowID relativeTo, std::vector<WindowListEntry>& out,
+                      double now) const;
 
  private:
   // Where a window of `level` goes: the first index of its band (front) or one past its last.
