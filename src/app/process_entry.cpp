@@ -1,15 +1,24 @@
 #include "app/process_entry.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <ostream>
 
+#include "app/app_delegate.h"
+#include "app/core_services.h"
 #include "app/run_mode.h"
 #include "base/dispatch.h"
 #include "base/files.h"
 #include "base/png.h"
+#include "lifecycle/safe_restart.h"
+#include "lifecycle/single_instance.h"
 #include "platform/application.h"
+#include "platform/defaults_store.h"
 #include "platform/window_server.h"
+#include "settings/memory_defaults_store.h"
+#include "settings/policy_file_watcher.h"
+#include "settings/preferences.h"
 
 namespace corvane {
 
@@ -38,9 +47,72 @@ bool storePNG(const PixelBuffer& image, const std::string& path, const std::stri
   return true;
 }
 
-int startMenuBarApplication(Platform& platform) {
-  platform.application.setActivationPolicy(ActivationPolicy::accessory);
-  platform.application.run();
+// A stop asked for by SIGINT or SIGTERM; the main loop looks at it.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void recordStopSignal(int signal) { stopSignal = signal; }
+
+// How often the main loop looks for a stop signal.
+constexpr double kSignalCheckInterval = 0.05;
+
+// The single-instance guard: true when another copy holds the lock. When the lock cannot be taken
+// for another reason the application runs anyway (a lone copy must not be kept from starting) and
+// says so in the log.
+bool anotherCopyRuns(std::unique_ptr<SingleInstanceLock>& held, LogSink& log) {
+  std::string error;
+  auto directory = privateRuntimeDirectory(&error);
+  if (directory) {
+    SingleInstanceLock::Outcome outcome;
+    held = SingleInstanceLock::acquire(*directory, std::string(applicationDomain), &outcome, &error);
+    if (outcome == SingleInstanceLock::Outcome::heldByAnother) return true;
+    if (outcome == SingleInstanceLock::Outcome::acquired) return false;
+  }
+  log.log("Corvane: cannot make sure that only one copy runs (" + error + "); starting anyway");
+  return false;
+}
+
+int startMenuBarApplication(Backend& backend, Platform& platform) {
+  std::unique_ptr<SingleInstanceLock> instanceLock;
+  backend.runLive();
+  MemoryDefaultsStore memoryDefaults;
+  DefaultsStore* defaults = platform.defaults;
+  if (!defaults) {
+    platform.systemLog.log("Corvane: this platform offers no settings store; settings last until Corvane quits");
+    defaults = &memoryDefaults;
+  }
+  // The shared preferences for the life of the application; the previous ones come back after.
+  struct SharedPreferences {
+    explicit SharedPreferences(std::unique_ptr<Preferences> p) : previous(Preferences::installShared(std::move(p))) {}
+    ~SharedPreferences() { Preferences::installShared(std::move(previous)); }
+    std::unique_ptr<Preferences> previous;
+  } shared(std::make_unique<Preferences>(*defaults, platform.dispatcher, platform.systemLog));
+  StderrLog clearViewLog;
+  {
+    CoreServices services(platform, clearViewLog);
+    AppDelegate delegate(AppDelegate::Dependencies{services, Preferences::shared(), SafeRestart::shared(),
+                                                   [&] { return anotherCopyRuns(instanceLock, platform.systemLog); },
+                                                   std::string(applicationDomain),
+                                                   kApplicationVersion, PolicyFileWatcher::standardPath()});
+    // A second copy leaves at once, quietly.
+    if (!delegate.applicationDidFinishLaunching()) return 0;
+    platform.systemLog.log("Corvane: running");
+
+    stopSignal = 0;
+    auto oldInterrupt = std::signal(SIGINT, recordStopSignal);
+    auto oldTerminate = std::signal(SIGTERM, recordStopSignal);
+    auto signalCheck = platform.dispatcher.makeTimer(platform.dispatcher.main(), [&] {
+      if (!stopSignal) return;
+      platform.systemLog.log(std::string("Corvane: stopping on ") + (stopSignal == SIGINT ? "SIGINT" : "SIGTERM"));
+      delegate.applicationWillTerminate();
+      platform.application.terminate();
+    });
+    signalCheck->schedule(kSignalCheckInterval, kSignalCheckInterval);
+    platform.application.run();
+    signalCheck.reset();
+    std::signal(SIGINT, oldInterrupt);
+    std::signal(SIGTERM, oldTerminate);
+  }
+  platform.systemLog.log("Corvane: stopped");
   return 0;
 }
 
@@ -132,7 +204,7 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
     case RunRole::captureDisplayStream:
       return runDisplayStreamProbe(platform, mode.paths.at(0), out, err);
     default:
-      return startMenuBarApplication(platform);
+      return startMenuBarApplication(*backend, platform);
   }
 }
 

@@ -15,6 +15,9 @@ class Backend {
   virtual std::string name() const = 0;
   // Valid for the life of the backend.
   virtual Platform platform() = 0;
+  // The live application runs on this backend: its time follows the real clock and its system log
+  // also goes to standard error. (A backend on a real window server does so anyway.)
+  virtual void runLive() {}
 };
 
 // Environment variables that choose the backend:

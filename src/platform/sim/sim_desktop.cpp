@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 #include <unistd.h>
@@ -17,6 +19,8 @@
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_loader.h"
+#include "platform/sim/sim_login_services.h"
+#include "platform/sim/sim_menu_bar.h"
 #include "platform/sim/sim_private_window_server.h"
 #include "platform/sim/sim_render.h"
 #include "platform/sim/sim_scene.h"
@@ -115,6 +119,9 @@ struct State {
       if (!it->isVisible() || (shareView && !isCapturable(it->window))) continue;
       paint(compositor, *it, it->window.alpha);
     }
+    if (menuBar && !world.displays.empty() && &display == &world.displays.front()) {
+      drawMenuBar(picture, *menuBar, display.menuBarHeight, shareView);
+    }
     return picture;
   }
 
@@ -147,6 +154,8 @@ struct State {
   ActivationPolicy policy = ActivationPolicy::regular;  // when the world has no self application
   bool terminateRequested = false;
   bool running = false;
+  bool realTimePacing = false;
+  std::shared_ptr<const MenuBarLook> menuBar;
 
   MemoryLog systemLog;
   PosixProcesses posix;
@@ -257,6 +266,17 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<SimAccessibility> accessibility;              // likewise
   std::unique_ptr<SimUI> ui;                                    // likewise
   std::unique_ptr<SimInput> input;                              // likewise
+  SimLoginServices loginServices;
+  // The system log handed out: the memory log, echoed to standard error when asked.
+  struct EchoLog final : LogSink {
+    explicit EchoLog(MemoryLog& m) : memory(m) {}
+    void log(std::string_view line) override {
+      memory.log(line);
+      if (echo) StderrLog().log(line);
+    }
+    MemoryLog& memory;
+    std::atomic<bool> echo{false};
+  } echoLog{systemLog};
   // The per-user defaults: the real property-list store, in a private directory of this desktop's
   // own under the temporary directory (made with the desktop, removed with it), unless a test hands
   // in another store.
@@ -451,6 +471,31 @@ void SimApplication::run() {
     state_.running = true;
   }
   VirtualDispatcher& dispatcher = state_.dispatcher;
+  bool paced = false;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    paced = state_.realTimePacing;
+  }
+  if (paced) {
+    // Virtual time follows the real clock; the loop looks for a stop at least every 20 ms.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const double virtualStart = dispatcher.mediaTime();
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        if (state_.terminateRequested) break;
+      }
+      const double now = virtualStart + std::chrono::duration<double>(Clock::now() - start).count();
+      dispatcher.advanceTo(now);
+      const double due = dispatcher.nextDueTime();
+      const double wait = due < 0 ? 0.02 : std::clamp(due - now, 0.0, 0.02);
+      if (wait > 0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+    }
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.running = false;
+    return;
+  }
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(state_.mutex);
@@ -929,6 +974,16 @@ PixelBuffer SimDesktop::renderShareView(VisibilityMap& visibility) const {
   return impl_->render(impl_->world.displays.front(), true, &visibility);
 }
 
+void SimDesktop::setMenuBar(std::shared_ptr<const MenuBarLook> look) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->menuBar = std::move(look);
+}
+
+std::shared_ptr<const MenuBarLook> SimDesktop::menuBar() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->menuBar;
+}
+
 bool SimDesktop::setScene(WindowID number, std::shared_ptr<const WindowScene> scene) {
   return impl_->editWindow(number, [&](SimWindow& w) { w.scene = std::move(scene); });
 }
@@ -985,6 +1040,15 @@ std::vector<std::string> SimDesktop::commandsRun() const {
 }
 
 void SimDesktop::setExecutablePath(std::string path) { impl_->posix.setExecutablePath(std::move(path)); }
+
+SimLoginServices& SimDesktop::loginServices() { return impl_->loginServices; }
+
+void SimDesktop::setSystemLogToStandardError(bool echo) { impl_->echoLog.echo = echo; }
+
+void SimDesktop::setRealTimePacing(bool paced) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->realTimePacing = paced;
+}
 
 VirtualDispatcher& SimDesktop::dispatcher() { return impl_->dispatcher; }
 WindowServer& SimDesktop::windowServer() { return impl_->windowServer; }
@@ -1048,12 +1112,13 @@ std::optional<WindowID> SimDesktop::addWindowFromDescription(const nlohmann::jso
 
 Platform SimDesktop::platform() {
   Platform platform{impl_->dispatcher, impl_->dispatcher.clock(), impl_->windowServer, impl_->workspace, impl_->screens,
-                    impl_->processes,  impl_->application, impl_->systemLog, impl_->defaults};
+                    impl_->processes,  impl_->application, impl_->echoLog,   impl_->defaults};
   platform.windowServerPrivate = impl_->privateWindowServer.get();
   platform.audio = impl_->audio.get();
   platform.accessibility = impl_->accessibility.get();
   platform.ui = impl_->ui.get();
   platform.input = impl_->input.get();
+  platform.loginServices = &impl_->loginServices;
   return platform;
 }
 
