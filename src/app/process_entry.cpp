@@ -16,7 +16,7 @@
 #include "platform/application.h"
 #include "platform/defaults_store.h"
 #include "platform/window_server.h"
-#include "settings/memory_defaults_store.h"
+#include "settings/plist_defaults_store.h"
 #include "settings/policy_file_watcher.h"
 #include "settings/preferences.h"
 
@@ -74,12 +74,9 @@ bool anotherCopyRuns(std::unique_ptr<SingleInstanceLock>& held, LogSink& log) {
 int startMenuBarApplication(Backend& backend, Platform& platform) {
   std::unique_ptr<SingleInstanceLock> instanceLock;
   backend.runLive();
-  MemoryDefaultsStore memoryDefaults;
-  DefaultsStore* defaults = platform.defaults;
-  if (!defaults) {
-    platform.systemLog.log("Corvane: this platform offers no settings store; settings last until Corvane quits");
-    defaults = &memoryDefaults;
-  }
+  // The user's own settings and the organisation's managed ones, in their standard places.
+  auto defaults = PlistDefaultsStore::makeStandard(platform.systemLog, platform.clock);
+  platform.defaults = defaults.get();
   // The shared preferences for the life of the application; the previous ones come back after.
   struct SharedPreferences {
     explicit SharedPreferences(std::unique_ptr<Preferences> p) : previous(Preferences::installShared(std::move(p))) {}

@@ -5,12 +5,16 @@
 #include <fstream>
 #include <iterator>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "base/png.h"
 #include "base/virtual_dispatcher.h"
+#include "lifecycle/single_instance.h"
 #include "platform/application.h"
 #include "platform/posix/posix_processes.h"
 #include "platform/sim/sim_desktop.h"
@@ -141,14 +145,53 @@ TEST_F(ProcessEntryTest, UnavailableProbesAnswerBeforeAnyBackendIsMade) {
   EXPECT_EQ(backendsMade, 0);
 }
 
-TEST_F(ProcessEntryTest, OrdinaryStartRunsTheApplicationAsAnAccessory) {
-  EXPECT_EQ(run({}), 0) << err.str();
-  EXPECT_EQ(backendsMade, 1);
-  EXPECT_EQ(desktop.application().activationPolicy(), ActivationPolicy::accessory);
-  // A probe with a window number that does not parse starts the application instead.
-  EXPECT_EQ(run({"--capture-sck-window", "-5", "/tmp/x"}), 0);
-  EXPECT_EQ(err.str(), "");
+// Environment variables set for one test and put back after it.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::vector<std::pair<std::string, std::string>> values) {
+    for (auto& [name, value] : values) {
+      const char* old = std::getenv(name.c_str());
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      ::setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (auto& [name, old] : saved_) old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str());
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(ProcessEntryTest, OrdinaryStartRunsTheApplicationUntilASignalAndASecondCopyLeaves) {
+  ScopedEnvironment env({{"XDG_RUNTIME_DIR", dir.string()},
+                         {"XDG_CONFIG_HOME", (dir / "config").string()},
+                         {"CORVANE_POLICY_PATH", (dir / "policy.json").string()},
+                         {"CORVANE_MANAGED_PLIST", (dir / "managed.plist").string()}});
+  // A probe with a window number that does not parse starts the application too.
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"--capture-sck-window", "-5", "/x"}}) {
+    desktop.systemLog().clear();
+    size_t statusItems = 0;
+    dispatcher.main().asyncAfter(2, [&] {
+      statusItems = desktop.ui().statusItemCount();
+      std::raise(SIGTERM);
+    });
+    EXPECT_EQ(run(args), 0) << err.str();
+    EXPECT_EQ(statusItems, 1u) << "the application ran with its status item";
+    EXPECT_EQ(desktop.application().activationPolicy(), ActivationPolicy::accessory);
+    EXPECT_TRUE(desktop.systemLog().contains("Corvane: stopping on SIGTERM"));
+    EXPECT_EQ(desktop.ui().statusItemCount(), 0u) << "everything is gone once it returns";
+  }
   EXPECT_EQ(backendsMade, 2);
+
+  // Another copy holds the lock: this one returns at once, having made nothing.
+  SingleInstanceLock::Outcome outcome;
+  auto held = SingleInstanceLock::acquire((dir / "corvane").string(), "com.corvane.Corvane", &outcome, nullptr);
+  ASSERT_EQ(outcome, SingleInstanceLock::Outcome::acquired);
+  desktop.systemLog().clear();
+  EXPECT_EQ(run({}), 0);
+  EXPECT_TRUE(desktop.systemLog().lines().empty());
+  EXPECT_EQ(desktop.ui().statusItemCount(), 0u);
 }
 
 TEST_F(ProcessEntryTest, NoBackendIsAClearError) {

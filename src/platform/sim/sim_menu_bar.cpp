@@ -11,8 +11,8 @@ namespace corvane::sim {
 
 namespace {
 
-// Room left at the right of the menu bar (where the clock would be).
-constexpr double kRightMargin = 80;
+// Room left at the right of the menu bar (the clock and the system's own status items).
+constexpr double kRightMargin = 120;
 constexpr double kItemPadding = 6;
 constexpr double kIconSize = 18;
 constexpr double kTitlePointSize = 13;
