@@ -4,6 +4,7 @@
 
 #include "app_test_support.h"
 #include "platform/ui.h"
+#include "settings/settings_test_support.h"
 
 namespace corvane {
 namespace {
@@ -31,8 +32,9 @@ TEST_F(AppDelegateTest, FirstLaunchStartsEverythingInOrderAndOpensTheSettings) {
   std::vector<std::string> edit;
   for (const auto& item : main->items()[0]->submenu->items()) edit.push_back(item->title + ":" + item->keyEquivalent);
   EXPECT_EQ(edit, (std::vector<std::string>{"Cut:x", "Copy:c", "Paste:v", "Select All:a"}));
-  // Nothing asked for the keep-alive service: it is removed, the login item left alone.
-  EXPECT_EQ(login().calls(), (std::vector<std::string>{"remove com.corvane.Corvane.keepalive"}));
+  // Nothing asks for the keep-alive service: it is removed (with the cached policy, and again at
+  // start), the login item is left alone.
+  EXPECT_EQ(login().calls(), (std::vector<std::string>(2, "remove com.corvane.Corvane.keepalive")));
 }
 
 TEST_F(AppDelegateTest, SecondCopyLeavesBeforeCreatingAnything) {
@@ -54,27 +56,25 @@ TEST_F(AppDelegateTest, WithoutAutomaticDetectionPrivacyIsOnWithoutOverride) {
   EXPECT_EQ(settingsOpened, 0);
 }
 
-TEST_F(AppDelegateTest, PolicyRequiringCorvaneInstallsKeepsAliveAndTurnsPrivacyOnUnlessTurnedOffByHand) {
-  for (bool turnedOffByHand : {false, true}) {
-    SCOPED_TRACE(turnedOffByHand ? "turned off by hand" : "automatic");
-    TearDown();
-    prefs.autoDetectEnabled.set(false);
-    prefs.requireCorvane.set(false);
-    prefs.hasCompletedOnboarding.set(false);
-    ASSERT_TRUE(launch());
-    if (turnedOffByHand) controller().setPrivacy(false, true);
-    else controller().setPrivacy(false, false);
-    ASSERT_FALSE(controller().isPrivacyActive());
+class PolicyRequiresCorvaneTest : public AppTest, public ::testing::WithParamInterface<bool> {};
 
-    deliverPolicy(requirePolicy(1 + turnedOffByHand, {{"requireCorvane", true}}));
-    EXPECT_EQ(login().keepAlive().count("com.corvane.Corvane.keepalive"), 1u);
-    EXPECT_TRUE(login().loginItem().has_value());
-    EXPECT_EQ(controller().isPrivacyActive(), !turnedOffByHand);
-    EXPECT_TRUE(prefs.hasCompletedOnboarding()) << "a managed installation skips onboarding";
-    // The menu follows at once: no Quit, the organisation's line instead.
-    EXPECT_EQ(menuTitles().back(), "Required by your organization");
-  }
+TEST_P(PolicyRequiresCorvaneTest, InstallsKeepAliveEnablesLoginAndTurnsPrivacyOnUnlessTurnedOffByHand) {
+  const bool turnedOffByHand = GetParam();
+  ASSERT_TRUE(launch());
+  if (turnedOffByHand) controller().setPrivacy(false, true);
+  ASSERT_FALSE(controller().isPrivacyActive());
+
+  // Automatic detection goes off in the same delivery.
+  deliverPolicy(requirePolicy(1, {{"requireCorvane", true}, {"autoDetectEnabled", false}}));
+  EXPECT_EQ(login().keepAlive().count("com.corvane.Corvane.keepalive"), 1u);
+  EXPECT_TRUE(login().loginItem().has_value());
+  EXPECT_EQ(controller().isPrivacyActive(), !turnedOffByHand);
+  EXPECT_TRUE(prefs.hasCompletedOnboarding()) << "a managed installation skips onboarding";
+  // The menu follows at once: no Quit, the organisation's line instead.
+  EXPECT_EQ(menuTitles().back(), "Required by your organization");
 }
+
+INSTANTIATE_TEST_SUITE_P(ByHandOrNot, PolicyRequiresCorvaneTest, ::testing::Bool());
 
 TEST_F(AppDelegateTest, LoginItemStaysEnabledWhileRequiredAndFollowsThePolicyOtherwise) {
   ASSERT_TRUE(launch());
@@ -133,6 +133,21 @@ TEST_F(AppDelegateTest, ControllerTakesItsFallbacksWithoutInputOrUserInterface) 
   EXPECT_TRUE(desktop.systemLog().contains("no menu bar"));
   EXPECT_EQ(ui().statusItemCount(), 0u);
   for (const auto& w : desktop.windows()) EXPECT_NE(w.ownerPID, desktop.selfPID()) << "no window was made";
+}
+
+TEST_F(AppDelegateTest, PolicyFileDroppedWhileRunningLocksItsSettings) {
+  testing::TempDir dir;
+  delegate = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
+      services, prefs, safeRestart, nullptr, "com.corvane.Corvane", "1", dir / "policy.json"});
+  ASSERT_TRUE(delegate->applicationDidFinishLaunching());
+  dispatcher.advance(2);
+  EXPECT_FALSE(prefs.isEffectivelyLocked("blurIntensity"));
+  testing::writeFile(dir / "policy.json", requirePolicy(4, {{"blurIntensity", 0.9}}).dump());
+  dispatcher.advance(1.1);
+  EXPECT_TRUE(prefs.isEffectivelyLocked("blurIntensity"));
+  EXPECT_DOUBLE_EQ(prefs.blurIntensity(), 0.9);
+  prefs.blurIntensity.set(0.2);
+  EXPECT_DOUBLE_EQ(prefs.blurIntensity(), 0.9) << "a locked setting cannot be changed";
 }
 
 TEST_F(AppDelegateTest, SettingsForcedByTheManagedLayerCountAsLocked) {

@@ -18,6 +18,7 @@
 #include "platform/application.h"
 #include "platform/posix/posix_processes.h"
 #include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_ui.h"
 
 namespace corvane {
 namespace {
@@ -179,7 +180,7 @@ TEST_F(ProcessEntryTest, OrdinaryStartRunsTheApplicationUntilASignalAndASecondCo
     EXPECT_EQ(run(args), 0) << err.str();
     EXPECT_EQ(statusItems, 1u) << "the application ran with its status item";
     EXPECT_EQ(desktop.application().activationPolicy(), ActivationPolicy::accessory);
-    EXPECT_TRUE(desktop.systemLog().contains("Corvane: stopping on SIGTERM"));
+    EXPECT_TRUE(desktop.systemLog().contains("Corvane: stopping on SIGTERM")) << testing::PrintToString(desktop.systemLog().lines());
     EXPECT_EQ(desktop.ui().statusItemCount(), 0u) << "everything is gone once it returns";
   }
   EXPECT_EQ(backendsMade, 2);

@@ -147,7 +147,9 @@ TEST_F(XdgLoginServicesTest, PathsTheFilesCannotCarryAreRefused) {
     std::string error;
     EXPECT_EQ(XdgLoginServices::unitText(label, c.path, &error).has_value(), c.unit);
     EXPECT_EQ(XdgLoginServices::autostartText(c.path, &error).has_value(), c.autostart);
-    if (!c.autostart) EXPECT_FALSE(error.empty());
+    if (!c.autostart) {
+      EXPECT_FALSE(error.empty());
+    }
   }
   auto unit = XdgLoginServices::unitText(label, "/opt/$HOME/50%\"x\"", nullptr);
   ASSERT_TRUE(unit);
