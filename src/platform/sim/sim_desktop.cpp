@@ -494,7 +494,6 @@ void SimApplication::run() {
     }
     std::lock_guard<std::mutex> lock(state_.mutex);
     state_.running = false;
-    state_.terminateRequested = false;
     return;
   }
   for (;;) {
@@ -508,8 +507,6 @@ void SimApplication::run() {
   }
   std::lock_guard<std::mutex> lock(state_.mutex);
   state_.running = false;
-  // The request ended this run; a later run goes on until it is asked to stop again.
-  if (state_.terminateRequested) state_.terminateRequested = false;
 }
 
 void SimApplication::terminate() {

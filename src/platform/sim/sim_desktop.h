@@ -338,8 +338,7 @@ class SimDesktop {
   // none or a capture-excluded one are absent, as for any capture.
   //
   // Application::run() runs the dispatcher's tasks in time order, jumping virtual time to each,
-  // until terminate() is called (also before run()) or nothing is pending; the request ends that
-  // one run. Paced in real time
+  // until terminate() is called (also before run()) or nothing is pending. Paced in real time
   // (setRealTimePacing), it lets virtual time follow the real clock instead and waits for work
   // until terminate() is called, from any thread: the live application on a desktop file.
   VirtualDispatcher& dispatcher();
