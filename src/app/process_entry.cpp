@@ -98,8 +98,10 @@ int startMenuBarApplication(Backend& backend, Platform& platform) {
     auto oldInterrupt = std::signal(SIGINT, recordStopSignal);
     auto oldTerminate = std::signal(SIGTERM, recordStopSignal);
     auto signalCheck = platform.dispatcher.makeTimer(platform.dispatcher.main(), [&] {
-      if (!stopSignal) return;
-      platform.systemLog.log(std::string("Corvane: stopping on ") + (stopSignal == SIGINT ? "SIGINT" : "SIGTERM"));
+      const int signal = stopSignal;
+      if (!signal) return;
+      stopSignal = 0;
+      platform.systemLog.log(std::string("Corvane: stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
       delegate.applicationWillTerminate();
       platform.application.terminate();
     });
