@@ -98,10 +98,10 @@ int startMenuBarApplication(Backend& backend, Platform& platform) {
     auto oldInterrupt = std::signal(SIGINT, recordStopSignal);
     auto oldTerminate = std::signal(SIGTERM, recordStopSignal);
     auto signalCheck = platform.dispatcher.makeTimer(platform.dispatcher.main(), [&] {
-      const int signal = stopSignal;
-      if (!signal) return;
+      const int received = stopSignal;
+      if (!received) return;
       stopSignal = 0;
-      platform.systemLog.log(std::string("Corvane: stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+      platform.systemLog.log(std::string("Corvane: stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
       delegate.applicationWillTerminate();
       platform.application.terminate();
     });
