@@ -8,6 +8,7 @@
 #include "platform/defaults_store.h"
 #include "platform/processes.h"
 #include "platform/ui.h"
+#include "platform/unavailable.h"
 #include "platform/window_server_private.h"
 #include "platform/workspace.h"
 #include "settings/preferences.h"
@@ -20,14 +21,6 @@ namespace {
 
 constexpr uint64_t kCommand = ModifierFlag::command;
 
-Input& requireInput(const Platform& platform) {
-  if (!platform.input) {
-    StderrLog().log("Corvane: the platform offers no input service; the privacy controller needs one");
-    std::abort();
-  }
-  return *platform.input;
-}
-
 // Unlock lines of the geometry follower: the environment variable CORVANE_FOLLOWER_DEBUG (any
 // value), else the user default "FollowerDebug".
 bool followerDebug(Preferences& prefs) {
@@ -38,13 +31,9 @@ bool followerDebug(Preferences& prefs) {
   return GeometryFollower::debugSwitch(std::getenv("CORVANE_FOLLOWER_DEBUG") != nullptr, userDefault);
 }
 
-OverlayManager::Dependencies overlayDependencies(CoreServices& services, Preferences& prefs) {
-  if (!services.platform.ui) {
-    StderrLog().log("Corvane: the platform offers no user interface; the privacy controller needs one");
-    std::abort();
-  }
-  OverlayManager::Dependencies deps(*services.platform.ui, services.tracker, services.platform.workspace,
-                                    services.platform.clock, services.clearViewLog);
+OverlayManager::Dependencies overlayDependencies(CoreServices& services, ui::UserInterface& ui, Preferences& prefs) {
+  OverlayManager::Dependencies deps(ui, services.tracker, services.platform.workspace, services.platform.clock,
+                                    services.clearViewLog);
   deps.geometry = &services.geometry;
   deps.titleBarChrome = &services.titleBarChrome;
   deps.makeFollower = [&services, &prefs] { return services.makeGeometryFollower(followerDebug(prefs)); };
@@ -55,13 +44,27 @@ OverlayManager::Dependencies overlayDependencies(CoreServices& services, Prefere
 
 double tintAlphaForStrength(double strength) { return strength <= 0 ? 0.15 : 0.15 + 0.35 * std::min(strength, 1.0); }
 
+PrivacyController::Fallbacks::Fallbacks(const Platform& platform) {
+  if (!platform.input) {
+    input = std::make_unique<UnavailableInput>();
+    platform.systemLog.log("Corvane: this platform offers no input monitoring; running without the Cmd+Tab guard, "
+                           "hot keys and pointer refreshes");
+  }
+  if (!platform.ui) {
+    ui = std::make_unique<UnavailableUserInterface>(platform.dispatcher);
+    platform.systemLog.log("Corvane: this platform offers no user interface; running without overlays");
+  }
+}
+
 PrivacyController::PrivacyController(CoreServices& services, Preferences& preferences)
-    : services_(services),
+    : fallbacks_(services.platform),
+      services_(services),
       prefs_(preferences),
-      input_(requireInput(services.platform)),
+      input_(services.platform.input ? *services.platform.input : *fallbacks_.input),
       log_(services.platform.systemLog),
       alive_(std::make_shared<PrivacyController*>(this)) {
-  overlays_ = std::make_unique<OverlayManager>(overlayDependencies(services, preferences));
+  overlays_ = std::make_unique<OverlayManager>(
+      overlayDependencies(services, services.platform.ui ? *services.platform.ui : *fallbacks_.ui, preferences));
   detector_ = std::make_unique<ShareDetector>(
       services.platform.dispatcher,
       ShareDetector::Sources{services.platform.workspace, services.screenCapture, services.framebufferShare,

@@ -51,8 +51,9 @@ class PrivacyController {
   static constexpr const char* kInputMonitoringFallbackURL =
       "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?Privacy_ListenEvent";
 
-  // The services and the preferences outlive the controller. The platform must offer input and a
-  // user interface.
+  // The services and the preferences outlive the controller. Without input the controller runs
+  // without the Command-Tab guard, hot keys and pointer refreshes; without a user interface, without
+  // overlays; it says so in the system log.
   PrivacyController(CoreServices& services, Preferences& preferences);
   ~PrivacyController();
   PrivacyController(const PrivacyController&) = delete;
@@ -114,6 +115,12 @@ class PrivacyController {
   // Runs `work` on a later turn of the main queue while the controller lives.
   void onMain(std::function<void(PrivacyController&)> work);
 
+  // Stand-ins for the facilities the platform lacks; first, so they outlive everything using them.
+  struct Fallbacks {
+    explicit Fallbacks(const Platform& platform);
+    std::unique_ptr<Input> input;
+    std::unique_ptr<ui::UserInterface> ui;
+  } fallbacks_;
   CoreServices& services_;
   Preferences& prefs_;
   Input& input_;

@@ -1,9 +1,12 @@
 #include "app/process_entry.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <ostream>
 
+#include "app/app_delegate.h"
+#include "app/core_services.h"
 #include "app/run_mode.h"
 #include "base/dispatch.h"
 #include "base/files.h"
@@ -11,9 +14,15 @@
 #include "clearview/clear_view_log.h"
 #include "mirrorhost/mirror_host_runtime.h"
 #include "clearview/capture_loops.h"
+#include "lifecycle/safe_restart.h"
+#include "lifecycle/single_instance.h"
 #include "platform/application.h"
 #include "platform/processes.h"
+#include "platform/defaults_store.h"
 #include "platform/window_server.h"
+#include "settings/plist_defaults_store.h"
+#include "settings/policy_file_watcher.h"
+#include "settings/preferences.h"
 
 namespace corvane {
 
@@ -42,9 +51,71 @@ bool storePNG(const PixelBuffer& image, const std::string& path, const std::stri
   return true;
 }
 
-int startMenuBarApplication(Platform& platform) {
-  platform.application.setActivationPolicy(ActivationPolicy::accessory);
-  platform.application.run();
+// A stop asked for by SIGINT or SIGTERM; the main loop looks at it.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void recordStopSignal(int signal) { stopSignal = signal; }
+
+// How often the main loop looks for a stop signal.
+constexpr double kSignalCheckInterval = 0.05;
+
+// The single-instance guard: true when another copy holds the lock. When the lock cannot be taken
+// for another reason the application runs anyway (a lone copy must not be kept from starting) and
+// says so in the log.
+bool anotherCopyRuns(std::unique_ptr<SingleInstanceLock>& held, LogSink& log) {
+  std::string error;
+  auto directory = privateRuntimeDirectory(&error);
+  if (directory) {
+    SingleInstanceLock::Outcome outcome;
+    held = SingleInstanceLock::acquire(*directory, std::string(applicationDomain), &outcome, &error);
+    if (outcome == SingleInstanceLock::Outcome::heldByAnother) return true;
+    if (outcome == SingleInstanceLock::Outcome::acquired) return false;
+  }
+  log.log("Corvane: cannot make sure that only one copy runs (" + error + "); starting anyway");
+  return false;
+}
+
+int startMenuBarApplication(Backend& backend, Platform& platform) {
+  std::unique_ptr<SingleInstanceLock> instanceLock;
+  backend.runLive();
+  // The user's own settings and the organisation's managed ones, in their standard places.
+  auto defaults = PlistDefaultsStore::makeStandard(platform.systemLog, platform.clock);
+  platform.defaults = defaults.get();
+  // The shared preferences for the life of the application; the previous ones come back after.
+  struct SharedPreferences {
+    explicit SharedPreferences(std::unique_ptr<Preferences> p) : previous(Preferences::installShared(std::move(p))) {}
+    ~SharedPreferences() { Preferences::installShared(std::move(previous)); }
+    std::unique_ptr<Preferences> previous;
+  } shared(std::make_unique<Preferences>(*defaults, platform.dispatcher, platform.systemLog));
+  StderrLog clearViewLog;
+  {
+    CoreServices services(platform, clearViewLog);
+    AppDelegate delegate(AppDelegate::Dependencies{services, Preferences::shared(), SafeRestart::shared(),
+                                                   [&] { return anotherCopyRuns(instanceLock, platform.systemLog); },
+                                                   std::string(applicationDomain),
+                                                   kApplicationVersion, PolicyFileWatcher::standardPath()});
+    // A second copy leaves at once, quietly.
+    if (!delegate.applicationDidFinishLaunching()) return 0;
+    platform.systemLog.log("Corvane: running");
+
+    stopSignal = 0;
+    auto oldInterrupt = std::signal(SIGINT, recordStopSignal);
+    auto oldTerminate = std::signal(SIGTERM, recordStopSignal);
+    auto signalCheck = platform.dispatcher.makeTimer(platform.dispatcher.main(), [&] {
+      const int received = stopSignal;
+      if (!received) return;
+      stopSignal = 0;
+      platform.systemLog.log(std::string("Corvane: stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+      delegate.applicationWillTerminate();
+      platform.application.terminate();
+    });
+    signalCheck->schedule(kSignalCheckInterval, kSignalCheckInterval);
+    platform.application.run();
+    signalCheck.reset();
+    std::signal(SIGINT, oldInterrupt);
+    std::signal(SIGTERM, oldTerminate);
+  }
+  platform.systemLog.log("Corvane: stopped");
   return 0;
 }
 
@@ -133,7 +204,7 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
   switch (mode.role) {
     case RunRole::mirrorHost: {
       // A helper serving the application over its standard input and output, in real time.
-      backend->followRealTime();
+      backend->runLive();
       StderrLog helperLog;
       ClearViewLog clearViewLog(helperLog, platform.clock, ClearViewLog::defaultPath());
       return MirrorHostRuntime::run(platform, clearViewLog, helperLog);
@@ -152,7 +223,7 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
       return runCaptureLoopProcess(CaptureLoopKind::notifications, 0, mode.paths.at(0), platform.windowServer,
                                    platform.processes.parentProcessIdentifier(), err);
     default:
-      return startMenuBarApplication(platform);
+      return startMenuBarApplication(*backend, platform);
   }
 }
 

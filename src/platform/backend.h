@@ -15,10 +15,11 @@ class Backend {
   virtual std::string name() const = 0;
   // Valid for the life of the backend.
   virtual Platform platform() = 0;
-  // For a backend whose time is simulated: from now on its event loop follows the real clock and
-  // waits for work instead of returning when nothing is due (a helper process that serves a peer).
-  // A backend on real time already does; it does nothing here.
-  virtual void followRealTime() {}
+  // The program runs live on this backend (the application, or a helper process serving a peer):
+  // its time follows the real clock, its event loop waits for work instead of returning when
+  // nothing is due, and its system log also goes to standard error. A backend on a real window
+  // server does so anyway.
+  virtual void runLive() {}
 };
 
 // Environment variables that choose the backend:

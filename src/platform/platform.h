@@ -12,6 +12,7 @@ class DefaultsStore;
 class Dispatcher;
 class Input;
 class LogSink;
+class LoginServices;
 class Processes;
 class Screens;
 class WindowServer;
@@ -35,6 +36,7 @@ struct Platform {
   Audio* audio = nullptr;  // process and device audio activity, when the backend has it
   Accessibility* accessibility = nullptr;  // accessibility elements and observers, when the backend has them
   ui::UserInterface* ui = nullptr;
+  LoginServices* loginServices = nullptr;  // the keep-alive service and the login item, when the backend has them
   Input* input = nullptr;  // event monitors, event taps, the pointer and hot keys, when the backend has them  // the program's own windows and views, when the backend has them
 };
 

@@ -5,6 +5,7 @@
 #include "platform/ui/animation.h"      // IWYU pragma: export
 #include "platform/ui/button.h"         // IWYU pragma: export
 #include "platform/ui/image.h"          // IWYU pragma: export
+#include "platform/ui/menu.h"           // IWYU pragma: export
 #include "platform/ui/ui_types.h"       // IWYU pragma: export
 #include "platform/ui/user_interface.h" // IWYU pragma: export
 #include "platform/ui/video_view.h"     // IWYU pragma: export

@@ -233,7 +233,9 @@ void Preferences::store(std::string_view key, const std::vector<std::string>& va
 
 bool Preferences::isEffectivelyLocked(std::string_view key) const {
   if (requireCorvane.value() && key == "launchAtLogin") return true;
-  return lockedKeys.value().contains(std::string(key));
+  if (lockedKeys.value().contains(std::string(key))) return true;
+  // A value the managed layer forces cannot be changed either: it comes back at the next launch.
+  return std::find(managedKeys.begin(), managedKeys.end(), key) != managedKeys.end() && defaults_.isForced(key);
 }
 
 bool Preferences::hasManagedSettings() const { return !lockedKeys.value().empty() || requireCorvane.value(); }

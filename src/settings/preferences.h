@@ -149,7 +149,8 @@ class Preferences {
   const std::optional<std::string>& policyCache() const { return policyCache_; }
   int64_t policyVersion() const { return policyVersion_; }
 
-  // True when the key is locked by policy, and for "launchAtLogin" also while requireCorvane is on.
+  // True when the key is locked by policy or forced by the managed defaults layer, and for
+  // "launchAtLogin" also while requireCorvane is on.
   bool isEffectivelyLocked(std::string_view key) const;
   // True when any key is locked or requireCorvane is on.
   bool hasManagedSettings() const;

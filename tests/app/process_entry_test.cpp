@@ -5,15 +5,20 @@
 #include <fstream>
 #include <iterator>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "base/png.h"
 #include "base/virtual_dispatcher.h"
+#include "lifecycle/single_instance.h"
 #include "platform/application.h"
 #include "platform/posix/posix_processes.h"
 #include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_ui.h"
 
 namespace corvane {
 namespace {
@@ -141,14 +146,63 @@ TEST_F(ProcessEntryTest, UnavailableProbesAnswerBeforeAnyBackendIsMade) {
   EXPECT_EQ(backendsMade, 0);
 }
 
-TEST_F(ProcessEntryTest, OrdinaryStartRunsTheApplicationAsAnAccessory) {
-  EXPECT_EQ(run({}), 0) << err.str();
-  EXPECT_EQ(backendsMade, 1);
+// Environment variables set for one test and put back after it.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::vector<std::pair<std::string, std::string>> values) {
+    for (auto& [name, value] : values) {
+      const char* old = std::getenv(name.c_str());
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      ::setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (auto& [name, old] : saved_) old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str());
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+class OrdinaryStartTest : public ProcessEntryTest {
+ protected:
+  // Runs the application as the command line asks, until SIGTERM arrives 2 s into it; whether its
+  // status item was there then.
+  bool runUntilSigterm(std::vector<std::string> args) {
+    ScopedEnvironment env({{"XDG_RUNTIME_DIR", dir.string()},
+                           {"XDG_CONFIG_HOME", (dir / "config").string()},
+                           {"CORVANE_POLICY_PATH", (dir / "policy.json").string()},
+                           {"CORVANE_MANAGED_PLIST", (dir / "managed.plist").string()}});
+    size_t statusItems = 0;
+    dispatcher.main().asyncAfter(2, [&] {
+      statusItems = desktop.ui().statusItemCount();
+      std::raise(SIGTERM);
+    });
+    EXPECT_EQ(run(std::move(args)), 0) << err.str();
+    EXPECT_TRUE(desktop.systemLog().contains("Corvane: stopping on SIGTERM"));
+    EXPECT_EQ(desktop.ui().statusItemCount(), 0u) << "everything is gone once it returns";
+    return statusItems == 1;
+  }
+};
+
+TEST_F(OrdinaryStartTest, RunsTheApplicationUntilASignalAndASecondCopyLeaves) {
+  EXPECT_TRUE(runUntilSigterm({})) << "the application ran with its status item";
   EXPECT_EQ(desktop.application().activationPolicy(), ActivationPolicy::accessory);
-  // A probe with a window number that does not parse starts the application instead.
-  EXPECT_EQ(run({"--capture-sck-window", "-5", "/tmp/x"}), 0);
-  EXPECT_EQ(err.str(), "");
+
+  // Another copy holds the lock: this one returns at once, having made nothing.
+  SingleInstanceLock::Outcome outcome;
+  auto held = SingleInstanceLock::acquire((dir / "corvane").string(), "com.corvane.Corvane", &outcome, nullptr);
+  ASSERT_EQ(outcome, SingleInstanceLock::Outcome::acquired);
+  desktop.systemLog().clear();
+  ScopedEnvironment env({{"XDG_RUNTIME_DIR", dir.string()}});
+  EXPECT_EQ(run({}), 0);
+  EXPECT_TRUE(desktop.systemLog().lines().empty());
   EXPECT_EQ(backendsMade, 2);
+}
+
+TEST_F(OrdinaryStartTest, AProbeWithABadWindowNumberStartsTheApplication) {
+  EXPECT_TRUE(runUntilSigterm({"--capture-sck-window", "-5", "/tmp/x"}));
+  EXPECT_EQ(err.str(), "");
 }
 
 TEST_F(ProcessEntryTest, NoBackendIsAClearError) {

@@ -44,6 +44,9 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"commandTab", {{"to"}, {"tabs", "release"}}},
       {"click", {{"point"}, {}}},
       {"menu", {{"item"}, {}}},
+      {"openMenu", {{}, {}}},
+      {"closeMenu", {{}, {}}},
+      {"chooseMenuItem", {{"title"}, {}}},
       {"listenAccess", {{"granted"}, {}}},
       {"picture", {{"name"}, {}}},
       {"preferences", {{"set"}, {}}},
@@ -209,6 +212,9 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
   }
   if (e.kind == "menu") {
     if (auto err = oneOf("item", {"toggle", "peek"})) return err;
+  }
+  if (e.kind == "chooseMenuItem" && (!s["title"].is_string() || s["title"].get<std::string>().empty())) {
+    return std::string("title: expected the title of a menu item");
   }
   if (e.kind == "picture") {
     if (!s["name"].is_string() || s["name"].get<std::string>().empty()) return std::string("name: expected a name");

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/app_delegate.h"
 #include "app/core_services.h"
 #include "app/privacy_controller.h"
 #include "base/files.h"
@@ -21,7 +22,10 @@
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_input.h"
+#include "lifecycle/safe_restart.h"
 #include "platform/sim/sim_leak_probe.h"
+#include "platform/sim/sim_login_services.h"
+#include "platform/sim/sim_ui.h"
 #include "settings/company_policy.h"
 #include "settings/plist_defaults_store.h"
 #include "settings/policy_file_watcher.h"
@@ -91,12 +95,26 @@ class Runner {
     mirrorHost_ = std::make_unique<MirrorHostClient>(desktop_.processes(), dispatcher_, clearViewLog_,
                                                      MirrorHostClient::EventReading::polled);
     MirrorHostClient::install(mirrorHost_.get());
+    // The application starts as it does on any desktop: the delegate builds the controller and the
+    // status menu on the next turns. Policies arrive through this run's own watcher (see
+    // deliverPolicy).
     services_ = std::make_unique<CoreServices>(desktop_.platform(), clearViewLog_);
-    controller_ = std::make_unique<PrivacyController>(*services_, *prefs_);
-    controller_->onStateChange = [this] { recordState(); };
-    controller_->start();
-    // Without automatic detection, Privacy Mode is simply on.
-    if (!prefs_->autoDetectEnabled()) controller_->setPrivacy(true, false);
+    delegate_ = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
+        *services_, *prefs_, safeRestart_, nullptr, std::string(applicationDomain), kApplicationVersion, std::nullopt});
+    delegate_->onStateChange = [this] { recordState(); };
+    delegate_->openSettingsWindow = [this] { ++settingsOpened_; };
+    delegate_->onPolicyApplied = [this](const CompanyPolicy& policy, const CompanyPolicy::ApplyResult& result) {
+      policies_.push_back({{"t", std::round(now() * 1000) / 1000},
+                           {"version", policy.version},
+                           {"changedKeys", result.changedKeys},
+                           {"lockedKeys", result.lockedKeys}});
+    };
+    delegate_->applicationDidFinishLaunching();
+    dispatcher_.runUntilIdle();
+    if (!controller()) {
+      error = sc_.path + ": the application did not start";
+      return false;
+    }
     return true;
   }
 
@@ -130,7 +148,7 @@ class Runner {
     std::string error;
     const double cpuStart = cpuSeconds();
     if (!start(error) || !playUntil(sc_.duration, error)) return failed(error);
-    controller_->overlays().shutdown();
+    delegate_->applicationWillTerminate();
     // The run's own speed, before the report is written (the pictures are in it).
     const double cpu = std::max(cpuSeconds() - cpuStart, 1e-6);
     speed_ = sc_.duration / cpu;
@@ -158,6 +176,8 @@ class Runner {
     report["frostedMeetingFrames"] = frostedMeetingFrames_;
     report["pictures"] = pictures_;
     report["policies"] = policies_;
+    report["loginServices"] = loginServicesReport();
+    report["settingsOpened"] = settingsOpened_;
     report["log"] = desktop_.systemLog().lines();
     report["speed"] = {{"cpuSeconds", std::round(cpu * 1000) / 1000},
                        {"simulatedSecondsPerCpuSecond", std::round(speed_ * 100) / 100}};
@@ -184,6 +204,7 @@ class Runner {
   }
 
   double now() const { return dispatcher_.mediaTime() - t0_; }
+  PrivacyController* controller() const { return delegate_->controller(); }
 
   void applyPreferences(const std::vector<AppRef>& protectedApps, const std::vector<AppRef>& triggerApps,
                         bool autoDetect, double blurIntensity, bool requireCorvane) {
@@ -195,9 +216,9 @@ class Runner {
   }
 
   void recordState() {
-    const bool active = controller_->isPrivacyActive();
+    const bool active = controller()->isPrivacyActive();
     if (active == lastActive_) return;
-    const bool sharing = controller_->detector().isSharing();
+    const bool sharing = controller()->detector().isSharing();
     std::string cause = lastEvent_;
     // lastSharing_ is the detector's state at the previous sample.
     if (sharing != lastSharing_) cause = std::string(sharing ? "share detected" : "share ended") + " after " + lastEvent_;
@@ -208,7 +229,7 @@ class Runner {
 
   // The detector's verdict, once per sample.
   void trackDetector() {
-    const bool sharing = controller_->detector().isSharing();
+    const bool sharing = controller()->detector().isSharing();
     if (sharing == lastSharing_) return;
     shareSignal_.push_back({{"t", std::round(now() * 1000) / 1000}, {"sharing", sharing}});
     lastSharing_ = sharing;
@@ -331,12 +352,21 @@ class Runner {
     }
     if (e.kind == "menu") {
       if (s["item"] == "toggle") {
-        controller_->togglePrivacy();
+        controller()->togglePrivacy();
       } else {
-        controller_->peekTemporarily(4);
+        controller()->peekTemporarily(4);
       }
       return true;
     }
+    if (e.kind == "openMenu") {
+      if (!desktop_.ui().openStatusMenu()) return error = "there is no status item with a menu", false;
+      return true;
+    }
+    if (e.kind == "closeMenu") {
+      desktop_.ui().closeStatusMenu();
+      return true;
+    }
+    if (e.kind == "chooseMenuItem") return chooseMenuItem(s["title"].get<std::string>(), error);
     if (e.kind == "listenAccess") {
       input.setListenAccessGranted(s["granted"].get<bool>());
       return true;
@@ -497,15 +527,7 @@ class Runner {
     return true;
   }
 
-  void applyPolicy(const json& document) {
-    auto policy = CompanyPolicy::parse(document, &desktop_.systemLog());
-    if (!policy) return;
-    const CompanyPolicy::ApplyResult result = policy->apply(*prefs_);
-    policies_.push_back({{"t", std::round(now() * 1000) / 1000},
-                         {"version", policy->version},
-                         {"changedKeys", result.changedKeys},
-                         {"lockedKeys", result.lockedKeys}});
-  }
+  void applyPolicy(const json& document) { delegate_->deliverCompanyPolicy(document); }
 
   // Eases from 0 to 1 as a hand or an animation does: slow at both ends, fastest half way, where
   // it goes pi/2 times the mean speed.
@@ -607,14 +629,44 @@ class Runner {
       }
     }
     if (!others.empty()) entry["otherDisplays"] = others;
-    entry["privacy"] = controller_->isPrivacyActive();
+    entry["privacy"] = controller()->isPrivacyActive();
+    if (auto item = desktop_.ui().statusItem()) entry["statusItem"] = {{"title", item->title}, {"toolTip", item->toolTip}};
+    if (auto menu = desktop_.ui().openMenu()) {
+      json rows = json::array();
+      for (const auto& row : menu->items()) {
+        if (row->isSeparator()) continue;
+        rows.push_back({{"title", row->title}, {"enabled", row->enabled}});
+      }
+      entry["menu"] = rows;
+    }
     pictures_.push_back(entry);
     return true;
   }
 
+  // The user chooses a menu item by its title, opening the status menu first when it is closed.
+  bool chooseMenuItem(const std::string& title, std::string& error) {
+    sim::SimUI& ui = desktop_.ui();
+    if (!ui.openMenu() && !ui.openStatusMenu()) return error = "there is no status item with a menu", false;
+    switch (ui.chooseMenuItem(title)) {
+      case sim::SimUI::Choice::chosen:
+        return true;
+      case sim::SimUI::Choice::disabled:
+        return error = "the menu item \"" + title + "\" is disabled", false;
+      default:
+        return error = "the menu has no item \"" + title + "\"", false;
+    }
+  }
+
+  json loginServicesReport() {
+    const sim::SimLoginServices& services = desktop_.loginServices();
+    json keepAlive = json::array();
+    for (const auto& [label, executable] : services.keepAlive()) keepAlive.push_back(label);
+    return {{"keepAlive", keepAlive}, {"loginItem", services.loginItem().has_value()}};
+  }
+
   // Windows whose content the share must not show right now.
   std::set<WindowID> mustNotBeSeen() {
-    if (!controller_->shieldsInForce()) return {};
+    if (!controller()->shieldsInForce()) return {};
     return protectedContent();
   }
 
@@ -624,8 +676,8 @@ class Runner {
     std::set<WindowID> result;
     std::set<std::string> protectedIDs;
     for (const auto& app : prefs_->protectedApps()) protectedIDs.insert(identity(app.bundleID));
-    const auto& revealedApps = controller_->overlays().revealedBundleIDs();
-    const auto& revealedWindows = controller_->overlays().revealedWindowNumbers();
+    const auto& revealedApps = controller()->overlays().revealedBundleIDs();
+    const auto& revealedWindows = controller()->overlays().revealedWindowNumbers();
     std::map<pid_t, bool> isProtected;
     for (const auto& w : desktop_.windows()) {
       // Windows of every level from the normal one up carry the application's content.
@@ -665,7 +717,7 @@ class Runner {
     }
     lastBounds_ = std::move(bounds);
 
-    for (const auto& [number, overlay] : controller_->overlays().overlays()) {
+    for (const auto& [number, overlay] : controller()->overlays().overlays()) {
       if (sc_.meetingWindows.contains(number)) {
         ++frostedMeetingFrames_;
         break;
@@ -732,7 +784,7 @@ class Runner {
     const bool sharing = desktop_.shareInProgress();
     if (sharing && !shareInProgress_) awaitingPrivacy_ = true;
     shareInProgress_ = sharing;
-    if (!sharing || controller_->isPrivacyActive()) awaitingPrivacy_ = false;
+    if (!sharing || controller()->isPrivacyActive()) awaitingPrivacy_ = false;
     if (!awaitingPrivacy_) return false;
     auto exposed = protectedContent();
     if (exposed.empty()) return false;
@@ -803,7 +855,9 @@ class Runner {
   std::unique_ptr<Preferences> prefs_;
   std::unique_ptr<MirrorHostClient> mirrorHost_;
   std::unique_ptr<CoreServices> services_;
-  std::unique_ptr<PrivacyController> controller_;
+  SafeRestart safeRestart_;
+  std::unique_ptr<AppDelegate> delegate_;
+  int64_t settingsOpened_ = 0;
   std::unique_ptr<PolicyFileWatcher> policyWatcher_;
   json policies_ = json::array();
   double t0_ = 0;

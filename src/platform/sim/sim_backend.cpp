@@ -15,7 +15,10 @@ class SimBackend final : public Backend {
   SimBackend() : desktop(dispatcher) {}
   std::string name() const override { return "sim"; }
   Platform platform() override { return desktop.platform(); }
-  void followRealTime() override { desktop.setFollowsRealTime(true); }
+  void runLive() override {
+    desktop.setRealTimePacing(true);
+    desktop.setSystemLogToStandardError(true);
+  }
 
   VirtualDispatcher dispatcher;
   sim::SimDesktop desktop;

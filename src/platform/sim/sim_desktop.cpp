@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 #include <unistd.h>
@@ -19,6 +19,8 @@
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_loader.h"
+#include "platform/sim/sim_login_services.h"
+#include "platform/sim/sim_menu_bar.h"
 #include "platform/sim/sim_private_window_server.h"
 #include "platform/sim/sim_render.h"
 #include "platform/sim/sim_scene.h"
@@ -118,6 +120,9 @@ struct State {
       if (!it->isVisible() || (shareView && !isCapturable(it->window))) continue;
       paint(compositor, *it, it->window.alpha);
     }
+    if (menuBar && !world.displays.empty() && &display == &world.displays.front()) {
+      drawMenuBar(picture, *menuBar, display.menuBarHeight, shareView);
+    }
     return picture;
   }
 
@@ -150,7 +155,8 @@ struct State {
   ActivationPolicy policy = ActivationPolicy::regular;  // when the world has no self application
   bool terminateRequested = false;
   bool running = false;
-  bool followsRealTime = false;  // run() keeps pace with the real clock and waits for work
+  bool realTimePacing = false;  // run() keeps pace with the real clock and waits for work
+  std::shared_ptr<const MenuBarLook> menuBar;
 
   MemoryLog systemLog;
   PosixProcesses posix;
@@ -264,6 +270,17 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<SimUI> ui;                                    // likewise
   std::unique_ptr<SimInput> input;                              // likewise
   std::unique_ptr<InProcessLauncher> inProcess;                 // likewise
+  SimLoginServices loginServices;
+  // The system log handed out: the memory log, echoed to standard error when asked.
+  struct EchoLog final : LogSink {
+    explicit EchoLog(MemoryLog& m) : memory(m) {}
+    void log(std::string_view line) override {
+      memory.log(line);
+      if (echo) StderrLog().log(line);
+    }
+    MemoryLog& memory;
+    std::atomic<bool> echo{false};
+  } echoLog{systemLog};
   // The per-user defaults: the real property-list store, in a private directory of this desktop's
   // own under the temporary directory (made with the desktop, removed with it), unless a test hands
   // in another store.
@@ -470,7 +487,7 @@ void SimApplication::run() {
   bool paced;
   {
     std::lock_guard<std::mutex> lock(state_.mutex);
-    paced = state_.followsRealTime;
+    paced = state_.realTimePacing;
   }
   // Paced: virtual time moves with the real clock, and an idle loop waits (briefly, so that work
   // other threads post is picked up at once) instead of returning.
@@ -989,6 +1006,16 @@ PixelBuffer SimDesktop::renderShareView(VisibilityMap& visibility) const {
   return impl_->render(impl_->world.displays.front(), true, &visibility);
 }
 
+void SimDesktop::setMenuBar(std::shared_ptr<const MenuBarLook> look) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->menuBar = std::move(look);
+}
+
+std::shared_ptr<const MenuBarLook> SimDesktop::menuBar() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->menuBar;
+}
+
 bool SimDesktop::setScene(WindowID number, std::shared_ptr<const WindowScene> scene) {
   return impl_->editWindow(number, [&](SimWindow& w) { w.scene = std::move(scene); });
 }
@@ -1048,9 +1075,14 @@ void SimDesktop::setExecutablePath(std::string path) { impl_->posix.setExecutabl
 void SimDesktop::runInProcess(const std::string& flag, InProcessRole role) { impl_->inProcess->setRole(flag, std::move(role)); }
 InProcessLauncher& SimDesktop::inProcessLauncher() { return *impl_->inProcess; }
 
-void SimDesktop::setFollowsRealTime(bool follows) {
+
+SimLoginServices& SimDesktop::loginServices() { return impl_->loginServices; }
+
+void SimDesktop::setSystemLogToStandardError(bool echo) { impl_->echoLog.echo = echo; }
+
+void SimDesktop::setRealTimePacing(bool paced) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->followsRealTime = follows;
+  impl_->realTimePacing = paced;
 }
 
 VirtualDispatcher& SimDesktop::dispatcher() { return impl_->dispatcher; }
@@ -1115,12 +1147,13 @@ std::optional<WindowID> SimDesktop::addWindowFromDescription(const nlohmann::jso
 
 Platform SimDesktop::platform() {
   Platform platform{impl_->dispatcher, impl_->dispatcher.clock(), impl_->windowServer, impl_->workspace, impl_->screens,
-                    impl_->processes,  impl_->application, impl_->systemLog, impl_->defaults};
+                    impl_->processes,  impl_->application, impl_->echoLog,   impl_->defaults};
   platform.windowServerPrivate = impl_->privateWindowServer.get();
   platform.audio = impl_->audio.get();
   platform.accessibility = impl_->accessibility.get();
   platform.ui = impl_->ui.get();
   platform.input = impl_->input.get();
+  platform.loginServices = &impl_->loginServices;
   return platform;
 }
 

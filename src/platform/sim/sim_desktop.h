@@ -47,6 +47,8 @@ class SimAudio;
 class SimPrivateWindowServer;
 class SimUI;
 class SimInput;
+class SimLoginServices;
+struct MenuBarLook;
 struct VisibilityMap;
 struct WindowScene;
 
@@ -254,6 +256,10 @@ class SimDesktop {
   // drawing: the leak probe's input. False, with nothing recorded, for an unknown display, one too
   // large to draw, or an area outside its picture.
   bool recordShareVisibility(DisplayID display, VisibilityMap& visibility) const;
+  // What the program's status items show in the main display's menu bar, and the menu open there
+  // (sim_menu_bar.h); SimUI keeps it up to date. Null: nothing.
+  void setMenuBar(std::shared_ptr<const MenuBarLook> look);
+  std::shared_ptr<const MenuBarLook> menuBar() const;
   // Replaces the committed content of a window (see SimWindow::scene).
   bool setScene(WindowID number, std::shared_ptr<const WindowScene> scene);
 
@@ -269,10 +275,6 @@ class SimDesktop {
   // The executable that launchSelf() starts and executablePath() reports; by default the running
   // one. Tests point it at another program.
   void setExecutablePath(std::string path);
-  // A desktop that serves a real process (a helper role run as its own process): from now on
-  // Application::run() keeps virtual time in step with the real clock and, with nothing due, waits
-  // for work (posted from other threads too) instead of returning; only terminate() ends it.
-  void setFollowsRealTime(bool follows);
   // Runs the helper role started by `flag` ("--capture-loop", "--mirror-host", ...) inside this
   // process on the desktop's own ports and virtual clock whenever launchSelf() is asked for it,
   // instead of starting the executable (see sim_helpers.h); an empty role removes it. A launch
@@ -320,6 +322,10 @@ class SimDesktop {
   SimUI& ui();
   // Input: monitors, taps, the pointer and hot keys, with scriptable user actions (sim_input.h).
   SimInput& input();
+  // The keep-alive service and login item, as recorded (sim_login_services.h).
+  SimLoginServices& loginServices();
+  // The system log's lines also go to standard error (the live application's log).
+  void setSystemLogToStandardError(bool echo);
   // The per-user defaults store the platform bundle hands out: by default the real property-list
   // store in a private temporary directory of this desktop's (removed with it); a test may put
   // another store in its place (null goes back to the desktop's own). The store outlives its use.
@@ -346,8 +352,12 @@ class SimDesktop {
   // none or a capture-excluded one are absent, as for any capture.
   //
   // Application::run() runs the dispatcher's tasks in time order, jumping virtual time to each,
-  // until terminate() is called (also before run()) or nothing is pending.
+  // until terminate() is called (also before run()) or nothing is pending. Paced in real time
+  // (setRealTimePacing), it lets virtual time follow the real clock instead and waits for work
+  // (posted from other threads too) until terminate() is called, from any thread: the live
+  // application on a desktop file, or a helper role run as its own process.
   VirtualDispatcher& dispatcher();
+  void setRealTimePacing(bool paced);
   WindowServer& windowServer();
   Workspace& workspace();
   Screens& screens();

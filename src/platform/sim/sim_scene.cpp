@@ -297,6 +297,8 @@ class BackdropBlur {
   std::vector<uint32_t> wide_;
 };
 
+}  // namespace
+
 // ---- Symbols ------------------------------------------------------------------------------------
 
 // Whether a symbol covers the point (nx, ny) of its square box, both -1...1 (y down).
@@ -316,6 +318,8 @@ bool symbolCovers(const std::string& name, double nx, double ny) {
   const double r = std::sqrt(nx * nx + ny * ny);
   return !(r > 0.26 && r < 0.4);  // the ring around the pupil
 }
+
+namespace {
 
 // ---- Drawing a scene ----------------------------------------------------------------------------
 

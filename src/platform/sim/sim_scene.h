@@ -69,6 +69,10 @@ struct WindowScene {
 // A copy of the window's content as it stands (lay it out first).
 std::shared_ptr<const WindowScene> makeScene(const ui::Window& window);
 
+// Whether a system symbol covers the point (nx, ny) of its square box, both -1...1 (y down). The
+// simulated desktop knows the "eye" symbols; any other name is drawn as a square.
+bool symbolCovers(const std::string& name, double nx, double ny);
+
 // The blur radius (points) with which a behind-window material is drawn.
 double blurRadius(ui::VisualEffectMaterial material);
 

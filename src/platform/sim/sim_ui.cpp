@@ -30,6 +30,24 @@ struct SimUI::State : std::enable_shared_from_this<SimUI::State> {
   }
   void commitAll();
   void commit(SimWindowPeer& peer);
+  // Hands the desktop what the menu bar shows now.
+  void publishMenuBar();
+
+  struct StatusItemRecord {
+    uint64_t id = 0;
+    StatusItemLook look;
+    std::shared_ptr<ui::Menu> menu;
+  };
+  std::vector<StatusItemRecord> statusItems;
+  uint64_t nextStatusItemID = 1;
+  std::optional<uint64_t> openStatusItem;
+
+  StatusItemRecord* findStatusItem(uint64_t id) {
+    for (auto& item : statusItems) {
+      if (item.id == id) return &item;
+    }
+    return nullptr;
+  }
 
   SimDesktop& desktop;
   std::map<WindowID, SimWindowPeer*> peers;
@@ -112,7 +130,89 @@ class SimWindowPeer final : public ui::WindowPeer {
   bool dirty_ = true;
 };
 
+class SimStatusItem final : public ui::StatusItem {
+ public:
+  SimStatusItem(std::shared_ptr<SimUI::State> state, uint64_t id) : state_(state), id_(id) {}
+  ~SimStatusItem() override {
+    auto s = state_.lock();
+    if (!s) return;
+    if (auto* record = s->findStatusItem(id_); record && record->menu) record->menu->itemsDidChange = nullptr;
+    std::erase_if(s->statusItems, [&](const auto& r) { return r.id == id_; });
+    if (s->openStatusItem == id_) s->openStatusItem.reset();
+    s->publishMenuBar();
+  }
+
+  void setVisible(bool visible) override {
+    edit([&](SimUI::State::StatusItemRecord& r) { r.look.visible = visible; });
+  }
+  bool isVisible() const override {
+    auto s = state_.lock();
+    auto* r = s ? s->findStatusItem(id_) : nullptr;
+    return r && r->look.visible;
+  }
+  void setAutosaveName(std::string name) override {
+    edit([&](SimUI::State::StatusItemRecord& r) { r.look.autosaveName = std::move(name); });
+  }
+  void setImage(std::optional<ui::Image> image, bool isTemplate, double opacity) override {
+    edit([&](SimUI::State::StatusItemRecord& r) {
+      r.look.image = std::move(image);
+      r.look.isTemplate = isTemplate;
+      r.look.imageOpacity = opacity;
+    });
+  }
+  void setTitle(std::string title) override {
+    edit([&](SimUI::State::StatusItemRecord& r) { r.look.title = std::move(title); });
+  }
+  void setToolTip(std::string toolTip) override {
+    edit([&](SimUI::State::StatusItemRecord& r) { r.look.toolTip = std::move(toolTip); });
+  }
+  void setMenu(std::shared_ptr<ui::Menu> menu) override {
+    std::weak_ptr<SimUI::State> weak = state_;
+    if (menu) {
+      menu->itemsDidChange = [weak, id = id_] {
+        auto s = weak.lock();
+        if (s && s->openStatusItem == id) s->publishMenuBar();
+      };
+    }
+    edit([&](SimUI::State::StatusItemRecord& r) {
+      if (r.menu && r.menu != menu) r.menu->itemsDidChange = nullptr;
+      r.menu = std::move(menu);
+    });
+  }
+  std::shared_ptr<ui::Menu> menu() const override {
+    auto s = state_.lock();
+    auto* r = s ? s->findStatusItem(id_) : nullptr;
+    return r ? r->menu : nullptr;
+  }
+
+ private:
+  template <typename Edit>
+  void edit(Edit change) {
+    auto s = state_.lock();
+    if (!s) return;
+    if (auto* r = s->findStatusItem(id_)) {
+      change(*r);
+      s->publishMenuBar();
+    }
+  }
+
+  std::weak_ptr<SimUI::State> state_;
+  uint64_t id_;
+};
+
 }  // namespace
+
+void SimUI::State::publishMenuBar() {
+  auto look = std::make_shared<MenuBarLook>();
+  for (size_t i = 0; i < statusItems.size(); ++i) {
+    look->items.push_back(statusItems[i].look);
+    if (openStatusItem == statusItems[i].id && statusItems[i].menu) {
+      look->openItem = i;
+      for (const auto& item : statusItems[i].menu->items()) look->openMenu.push_back(menuRowLook(*item));
+    }
+  }
+  desktop.setMenuBar(statusItems.empty() ? nullptr : std::move(look));
+}
 
 void SimUI::State::commit(SimWindowPeer& peer) {
   if (ui::View* content = peer.window().contentView()) content->layoutSubtreeIfNeeded();
@@ -167,6 +267,66 @@ void SimUI::flush() { state_->commitAll(); }
 std::vector<ScreenInfo> SimUI::screens() { return state_->desktop.screens().screens(); }
 
 Dispatcher& SimUI::dispatcher() { return state_->desktop.dispatcher(); }
+
+std::unique_ptr<ui::StatusItem> SimUI::makeStatusItem(double) {
+  State::StatusItemRecord record;
+  record.id = state_->nextStatusItemID++;
+  state_->statusItems.push_back(record);
+  state_->publishMenuBar();
+  return std::make_unique<SimStatusItem>(state_, record.id);
+}
+
+bool SimUI::hasSystemSymbol(const std::string& name) { return name.rfind("eye", 0) == 0; }
+
+size_t SimUI::statusItemCount() const { return state_->statusItems.size(); }
+
+std::optional<StatusItemLook> SimUI::statusItem(size_t index) const {
+  if (index >= state_->statusItems.size()) return std::nullopt;
+  return state_->statusItems[index].look;
+}
+
+bool SimUI::openStatusMenu(size_t index) {
+  if (index >= state_->statusItems.size()) return false;
+  const uint64_t id = state_->statusItems[index].id;
+  std::shared_ptr<ui::Menu> menu = state_->statusItems[index].menu;
+  if (!menu || !state_->statusItems[index].look.visible) return false;
+  // The delegate may do anything, even remove the status item.
+  if (menu->menuWillOpen) menu->menuWillOpen();
+  if (!state_->findStatusItem(id)) return false;
+  state_->openStatusItem = id;
+  state_->publishMenuBar();
+  return true;
+}
+
+void SimUI::closeStatusMenu() {
+  if (!state_->openStatusItem) return;
+  state_->openStatusItem.reset();
+  state_->publishMenuBar();
+}
+
+std::shared_ptr<ui::Menu> SimUI::openMenu() const {
+  if (!state_->openStatusItem) return nullptr;
+  auto* record = state_->findStatusItem(*state_->openStatusItem);
+  return record ? record->menu : nullptr;
+}
+
+SimUI::Choice SimUI::chooseMenuItem(const std::string& title) {
+  std::shared_ptr<ui::Menu> menu = openMenu();
+  if (!menu) return Choice::noOpenMenu;
+  std::shared_ptr<ui::MenuItem> item;
+  for (const auto& i : menu->items()) {
+    if (!i->isSeparator() && i->title == title) {
+      item = i;
+      break;
+    }
+  }
+  if (!item) return Choice::noSuchItem;
+  if (!item->enabled) return Choice::disabled;
+  closeStatusMenu();
+  // The item and the menu are kept alive by the local copies while the action rebuilds the menu.
+  if (item->action) item->action(*item);
+  return Choice::chosen;
+}
 
 ui::Window* SimUI::window(WindowID number) const {
   auto it = state_->peers.find(number);

@@ -10,6 +10,10 @@
 // The mouse is wherever setMouseLocation put it; click() delivers a left click as the window server
 // would. Text is measured with the built-in bitmap font's metrics (sim_font.h).
 //
+// Status items are drawn in the main display's menu bar (sim_menu_bar.h); the simulated desktop
+// knows the "eye" system symbols and has no asset images. A script opens a status item's menu
+// (its menuWillOpen runs first), looks at it, and chooses an item by title as the user would.
+//
 // SimDesktop::load replaces the whole world, the program's windows included: load first, then make
 // windows.
 //
@@ -17,9 +21,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/sim/sim_menu_bar.h"
 #include "platform/ui.h"
 #include "platform/window_server.h"
 
@@ -40,6 +47,23 @@ class SimUI final : public ui::UserInterface {
   void flush() override;
   std::vector<ScreenInfo> screens() override;
   Dispatcher& dispatcher() override;
+  std::unique_ptr<ui::StatusItem> makeStatusItem(double length) override;
+  bool hasSystemSymbol(const std::string& name) override;
+
+  // ---- Status items and their menus --------------------------------------------------------
+  size_t statusItemCount() const;
+  // What status item `index` (in creation order) shows; none when there is no such item.
+  std::optional<StatusItemLook> statusItem(size_t index = 0) const;
+  // The user clicks the status item: its menu's menuWillOpen runs, then the menu is open. False
+  // when there is no such visible item or it has no menu.
+  bool openStatusMenu(size_t index = 0);
+  void closeStatusMenu();
+  // The open menu; null when none is open.
+  std::shared_ptr<ui::Menu> openMenu() const;
+  enum class Choice { chosen, noOpenMenu, noSuchItem, disabled };
+  // The user chooses the first item of the open menu with this title: the menu closes, then the
+  // item's action runs. A disabled item (or a separator) leaves the menu open and does nothing.
+  Choice chooseMenuItem(const std::string& title);
 
   void setMouseLocation(Point location);
   // The program's window with this number; null when there is none.

@@ -2,6 +2,12 @@
 
 namespace corvane::ui {
 
+std::unique_ptr<StatusItem> UserInterface::makeStatusItem(double) { return nullptr; }
+
+std::optional<Image> UserInterface::assetImage(const std::string&) { return std::nullopt; }
+
+bool UserInterface::hasSystemSymbol(const std::string&) { return false; }
+
 std::optional<ScreenInfo> UserInterface::mainScreen() {
   auto all = screens();
   if (all.empty()) return std::nullopt;

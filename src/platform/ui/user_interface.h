@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "base/geometry.h"
 #include "platform/screens.h"
 #include "platform/ui/animation.h"
+#include "platform/ui/image.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/ui_types.h"
 
 namespace corvane::ui {
@@ -38,6 +41,17 @@ class UserInterface {
   virtual std::vector<ScreenInfo> screens() = 0;
   virtual Dispatcher& dispatcher() = 0;
 
+  // A new item in the system menu bar (see menu.h); none where the platform has no menu bar.
+  virtual std::unique_ptr<StatusItem> makeStatusItem(double length);
+  // An image of the application's own assets by name; none when the asset is missing.
+  virtual std::optional<Image> assetImage(const std::string& name);
+  // Whether the system offers the symbol image of that name.
+  virtual bool hasSystemSymbol(const std::string& name);
+
+  // The application's main menu (the edit menu that text fields need lives there); none at first.
+  std::shared_ptr<Menu> mainMenu() const { return mainMenu_; }
+  void setMainMenu(std::shared_ptr<Menu> menu) { mainMenu_ = std::move(menu); }
+
   // The main screen (the first); none when there is no screen.
   std::optional<ScreenInfo> mainScreen();
   // The screen that holds the largest part of `frame`; none when it meets no screen.
@@ -47,6 +61,9 @@ class UserInterface {
   // animators animate; `completion` runs on the main queue once the context's duration has passed.
   void runAnimationGroup(const std::function<void(AnimationContext&)>& changes,
                          std::function<void()> completion = {});
+
+ private:
+  std::shared_ptr<Menu> mainMenu_;
 };
 
 }  // namespace corvane::ui
