@@ -1,0 +1,155 @@
+// The X11 ports against a real X server and window manager: the window list, window images and
+// the share's picture, applications and their identities, window notices.
+#include <algorithm>
+
+#include "platform/screens.h"
+#include "platform/window_server_private.h"
+#include "platform/workspace.h"
+#include "x11/x11_desktop_fixture.h"
+
+namespace corvane::x11::test {
+namespace {
+
+TEST_F(X11DesktopTest, TheWindowListFollowsTheWindowManager) {
+  TestApp secret("SecretApp", "Quarterly numbers", "300x200+100+100", kSecret[0], kSecret[1]);
+  TestApp plain("PlainApp", "Plain", "300x200+250+180", kPlain[0], kPlain[1]);
+  TestApp dock("DockApp", "Panel", "400x30+0+700", kOther[0], kOther[1], {"--type", "dock"});
+  TestApp above("AboveApp", "On top", "100x100+600+100", kOther[0], kOther[1], {"--above"});
+  ASSERT_TRUE(secret.window && plain.window && dock.window && above.window)
+      << secret.window << " " << plain.window << " " << dock.window << " " << above.window;
+  ASSERT_TRUE(waitForEntry(above.window, [](const WindowListEntry& e) { return asInteger(e.layer) == 3; }));
+
+  auto e = entry(secret.window, WindowListOption::onScreenOnly);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(asInteger(e->ownerPID), int64_t(secret.process.pid()));
+  EXPECT_EQ(asString(e->ownerName), "SecretApp");
+  EXPECT_EQ(asString(e->name), "Quarterly numbers");
+  EXPECT_EQ(asInteger(e->layer), 0);
+  EXPECT_EQ(asBool(e->isOnscreen), true);
+  // The bounds are the frame's: they hold the client and its decoration.
+  auto origin = clientOrigin(xcb(), secret.window);
+  ASSERT_TRUE(origin && asBounds(e->bounds));
+  const Rect bounds = *asBounds(e->bounds);
+  EXPECT_TRUE(bounds.contains(Rect(origin->x, origin->y, 300, 200))) << bounds;
+  EXPECT_GT(bounds.height(), 200);
+  ASSERT_TRUE(waitForEntry(dock.window, [](const WindowListEntry& e) { return asInteger(e.layer) == 20; }));
+
+  // Front to back: the window activated last comes first; a minimised window leaves the screen.
+  activateByWindowManager(xcb(), secret.window);
+  ASSERT_TRUE(waitFor([&] {
+    auto list = numbers(WindowListOption::onScreenOnly | WindowListOption::excludeDesktopElements);
+    auto s = std::find(list.begin(), list.end(), secret.window), p = std::find(list.begin(), list.end(), plain.window);
+    return s != list.end() && p != list.end() && s < p;
+  }));
+  minimiseByWindowManager(xcb(), plain.window);
+  ASSERT_TRUE(waitForEntry(plain.window, [](const WindowListEntry& e) { return asBool(e.isOnscreen) == false; }));
+  auto onScreen = numbers(WindowListOption::onScreenOnly);
+  EXPECT_EQ(std::count(onScreen.begin(), onScreen.end(), int64_t(plain.window)), 0);
+  // Windows above a given one: only those in front of it.
+  auto aboveSecret = windowServer().copyWindowInfo(WindowListOption::onScreenAboveWindow, secret.window);
+  ASSERT_TRUE(aboveSecret);
+  for (const auto& a : *aboveSecret) EXPECT_NE(asInteger(a.number), int64_t(secret.window));
+}
+
+TEST_F(X11DesktopTest, WindowImagesAreTheWindowsOwnPixelsAndTheShareIsTheRoot) {
+  TestApp secret("SecretApp", "Covered", "300x200+100+100", kSecret[0], kSecret[1]);
+  TestApp cover("PlainApp", "Cover", "400x300+50+50", kPlain[0], kPlain[1]);
+  ASSERT_TRUE(secret.window && cover.window);
+  activateByWindowManager(xcb(), cover.window);
+  ASSERT_TRUE(waitFor([&] { return sharePixels(kSecret) == 0; })) << "the cover never covered";
+
+  // Covered entirely, the window still gives its own pixels; the share sees only the cover.
+  auto image = windowServer().createWindowImage(Rect::null(), secret.window, 0);
+  ASSERT_TRUE(image);
+  EXPECT_GE(countColor(*image, kSecret, 2), size_t(300 * 200 * 9 / 10));
+  EXPECT_EQ(countColor(*image, kPlain, 2), 0u);
+  EXPECT_GT(sharePixels(kPlain), size_t(400 * 300 * 9 / 10));
+  EXPECT_FALSE(windowServer().createWindowImage(Rect::null(), 0x7fffffff, 0));
+
+  // One display: RandR's output, or the root.
+  auto displays = windowServer().activeDisplays();
+  ASSERT_FALSE(displays.empty());
+  EXPECT_EQ(displays.front(), windowServer().mainDisplayID());
+  EXPECT_EQ(windowServer().displayBounds(displays.front()), Rect(0, 0, 1024, 768));
+  EXPECT_TRUE(windowServer().displayBounds(0xdead).isNull());
+  EXPECT_EQ(desktop->platform().screens.mainScreen()->frame, Rect(0, 0, 1024, 768));
+}
+
+TEST_F(X11DesktopTest, ApplicationsAreKnownByTheirDesktopEntries) {
+  TestApp secret("SecretApp", "Notes", "200x150+100+100", kSecret[0], kSecret[1]);
+  TestApp plain("PlainApp", "Plain", "200x150+400+100", kPlain[0], kPlain[1]);
+  ASSERT_TRUE(secret.window && plain.window);
+  Workspace& workspace = desktop->platform().workspace;
+  std::vector<std::string> activated;
+  Subscription s = workspace.addObserver(WorkspaceNotification::didActivateApplication,
+                                         [&](const std::optional<RunningApplication>& app) {
+                                           if (app && app->bundleIdentifier) activated.push_back(*app->bundleIdentifier);
+                                         });
+  auto app = workspace.application(secret.process.pid());
+  ASSERT_TRUE(app);
+  EXPECT_EQ(app->bundleIdentifier, "com.example.Secret");
+  EXPECT_EQ(app->localizedName, "Secret Notes");
+  EXPECT_EQ(workspace.application(plain.process.pid())->bundleIdentifier, "PlainApp");  // no entry: the class
+  auto running = workspace.runningApplications();
+  EXPECT_TRUE(std::any_of(running.begin(), running.end(),
+                          [&](const RunningApplication& r) { return r.processIdentifier == secret.process.pid(); }));
+
+  activateByWindowManager(xcb(), secret.window);
+  ASSERT_TRUE(waitFor([&] {
+    pump();
+    return workspace.frontmostApplication() && workspace.frontmostApplication()->processIdentifier == secret.process.pid();
+  }));
+  ASSERT_TRUE(waitFor([&] {
+    pump();
+    return !activated.empty() && activated.back() == "com.example.Secret";
+  }));
+
+  // Once its windows are gone the application has quit.
+  const pid_t plainPid = plain.process.pid();
+  plain.process.stop();
+  ASSERT_TRUE(waitFor([&] {
+    pump();
+    return !workspace.application(plainPid);
+  }));
+}
+
+TEST_F(X11DesktopTest, WindowNoticesReportOtherProgramsChanges) {
+  TestApp secret("SecretApp", "Moving", "200x150+100+100", kSecret[0], kSecret[1]);
+  ASSERT_TRUE(secret.window);
+  WindowServerPrivate& ws = *desktop->platform().windowServerPrivate;
+  EXPECT_FALSE(ws.has(PrivateEntryPoint::setWindowTags));  // no capture exclusion on X11
+  EXPECT_FALSE(ws.setWindowTags(*ws.mainConnectionID(), secret.window, WindowTag::captureExcluded, 64));
+  EXPECT_FALSE(ws.isScreenWatcherPresent());
+  std::vector<WindowNotice> notices;
+  auto registration = ws.registerConnectionNotifyProc(*ws.mainConnectionID(), [&](const WindowNotice& n) {
+    if (n.window == secret.window) notices.push_back(n);
+  });
+  ASSERT_TRUE(registration && registration->status == WindowServerError::success);
+
+  moveByWindowManager(xcb(), secret.window, 500, 400);
+  ASSERT_TRUE(waitFor([&] {
+    pump();
+    return !notices.empty();
+  }));
+  EXPECT_EQ(notices.back().ownerPID, secret.process.pid());
+  auto bounds = ws.getWindowBounds(*ws.mainConnectionID(), secret.window);
+  ASSERT_TRUE(bounds && bounds->status == WindowServerError::success);
+  EXPECT_TRUE(waitFor([&] {
+    auto b = ws.getWindowBounds(*ws.mainConnectionID(), secret.window);
+    return b && b->bounds.minX() >= 490 && b->bounds.minY() >= 370;
+  }));
+  // Only the program's own windows move through this entry point.
+  EXPECT_EQ(ws.moveWindow(*ws.mainConnectionID(), secret.window, {0, 0}), WindowServerError::illegalArgument);
+
+  notices.clear();
+  secret.process.stop();
+  ASSERT_TRUE(waitFor([&] {
+    pump();
+    return std::any_of(notices.begin(), notices.end(), [](const WindowNotice& n) {
+      return n.kind == WindowNotification::destroyed || n.kind == WindowNotification::hidden;
+    });
+  }));
+}
+
+}  // namespace
+}  // namespace corvane::x11::test
