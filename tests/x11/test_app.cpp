@@ -3,10 +3,11 @@
 // manager like any application's window.
 //
 //   corvane-x11-testapp --class CLASS --title TITLE --geometry WxH+X+Y --colors RRGGBB,RRGGBB
-//                       [--type dock|normal] [--above]
+//                       [--type dock|normal] [--above] [--no-input]
 //
 // Standard input takes commands, one per line: "colors RRGGBB,RRGGBB" repaints with new colours,
-// "quit" exits. The window's id is printed on standard output once it is mapped.
+// "quit" exits, and so does the end of the input (unless --no-input: then it runs until killed).
+// The window's id is printed on standard output once it is mapped.
 #include <poll.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
   int width = 300, height = 200, x = 0, y = 0;
   uint32_t a = 0xff00ff, b = 0x00ff00;
   bool above = false;
+  bool readInput = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
     else if (arg == "--colors") parseColors(next(), a, b);
     else if (arg == "--type") type = next();
     else if (arg == "--above") above = true;
+    else if (arg == "--no-input") readInput = false;
   }
   xcb_connection_t* c = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(c)) {
@@ -121,8 +124,8 @@ int main(int argc, char** argv) {
       std::free(e);
     }
     if (xcb_connection_has_error(c)) return 1;
-    if (poll(fds, 2, -1) < 0) continue;
-    if (fds[1].revents & (POLLIN | POLLHUP)) {
+    if (poll(fds, readInput ? 2 : 1, -1) < 0) continue;
+    if (readInput && (fds[1].revents & (POLLIN | POLLHUP))) {
       char buffer[256];
       ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
       if (n <= 0) break;  // the test closed our input: quit

@@ -276,6 +276,17 @@ xcb_window_t State::clientInside(xcb_window_t topLevel) {
   return found;
 }
 
+void State::checkMainThread(const char* where) const {
+#ifndef NDEBUG
+  if (std::this_thread::get_id() != mainThread) {
+    log.log(std::string("X11 backend: ") + where + " called off the main thread");
+    std::abort();
+  }
+#else
+  (void)where;
+#endif
+}
+
 xcb_window_t State::frameOf(xcb_window_t window) {
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -608,17 +619,20 @@ class X11Workspace final : public Workspace {
   }
 
   std::vector<RunningApplication> runningApplications() override {
+    s_.checkMainThread("Workspace::runningApplications");
     refresh();
     std::vector<RunningApplication> out;
     for (pid_t pid : launchOrder_) out.push_back(apps_.at(pid));
     return out;
   }
   std::optional<RunningApplication> frontmostApplication() override {
+    s_.checkMainThread("Workspace::frontmostApplication");
     pid_t pid = activePid();
     if (pid <= 0) return std::nullopt;
     return application(pid);
   }
   std::optional<RunningApplication> application(pid_t pid) override {
+    s_.checkMainThread("Workspace::application");
     if (!stale_) {
       if (auto it = apps_.find(pid); it != apps_.end() && !it->second.isTerminated) return it->second;
     }
@@ -627,6 +641,7 @@ class X11Workspace final : public Workspace {
     return std::nullopt;
   }
   Subscription addObserver(WorkspaceNotification name, Observer observer) override {
+    s_.checkMainThread("Workspace::addObserver");
     return notifications_.subscribe(
         [name, observer = std::move(observer)](const WorkspaceNotification& n, const std::optional<RunningApplication>& app) {
           if (n == name) observer(app);

@@ -279,6 +279,7 @@ class X11Input final : public Input {
   }
 
   std::unique_ptr<EventMonitor> addGlobalMonitor(uint64_t mask, MonitorHandler handler) override {
+    input_->state.checkMainThread("Input::addGlobalMonitor");
     if (!input_->state.conn.xinputOpcode) return nullptr;
     input_->selectRawEvents();
     return std::make_unique<X11EventMonitor>(
@@ -287,6 +288,7 @@ class X11Input final : public Input {
         }));
   }
   std::unique_ptr<EventMonitor> addLocalMonitor(uint64_t mask, LocalMonitorHandler handler) override {
+    input_->state.checkMainThread("Input::addLocalMonitor");
     return std::make_unique<X11EventMonitor>(
         input_->local.subscribe([mask, handler = std::move(handler)](const uint32_t& type, const InputEvent& e) {
           if (mask & eventMaskBit(type)) handler(e);
@@ -312,6 +314,7 @@ class X11Input final : public Input {
         }));
   }
   std::unique_ptr<HotKeyRegistration> registerEventHotKey(uint32_t keyCode, uint32_t modifiers, EventHotKeyID id) override {
+    input_->state.checkMainThread("Input::registerEventHotKey");
     if (keyCode > 0xFFFF) return nullptr;
     auto keycode = input_->keycodeOf(uint16_t(keyCode));
     if (!keycode) return nullptr;

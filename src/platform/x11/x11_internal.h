@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/dispatch.h"
@@ -72,6 +73,11 @@ struct State {
   LogSink& log;
   pid_t ownPid = 0;
   DesktopEntries entries;
+  // The thread that runs the main queue (the one that opened the desktop).
+  std::thread::id mainThread = std::this_thread::get_id();
+  // In debug and sanitizer builds, stops the program when a main-thread port is called from
+  // another thread (the event reader's, or a background queue's).
+  void checkMainThread(const char* where) const;
 
   std::mutex mutex;  // guards what follows
   std::map<xcb_window_t, OwnWindow> ownWindows;

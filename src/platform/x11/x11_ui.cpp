@@ -281,6 +281,7 @@ class X11WindowPeer final : public ui::WindowPeer {
 
   void render() {
     auto ui = ui_.lock();
+    if (ui) ui->state.checkMainThread("WindowPeer::display");
     if (!ui || closed_ || frame_.width <= 0 || frame_.height <= 0) return;
     needsRender_ = false;
     State& state = ui->state;
@@ -401,6 +402,7 @@ class X11UserInterface final : public ui::UserInterface {
     });
   }
   std::unique_ptr<ui::WindowPeer> makeWindowPeer(ui::Window& window, const Rect& contentRect) override {
+    state_->state.checkMainThread("UserInterface::makeWindowPeer");
     return std::make_unique<X11WindowPeer>(state_, window, contentRect);
   }
   Point mouseLocation() override {
