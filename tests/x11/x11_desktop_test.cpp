@@ -1,7 +1,11 @@
 // The X11 ports against a real X server and window manager: the window list, window images and
 // the share's picture, applications and their identities, window notices.
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
+
 #include <algorithm>
 
+#include "platform/input.h"
 #include "platform/screens.h"
 #include "platform/window_server_private.h"
 #include "platform/workspace.h"
@@ -149,6 +153,78 @@ TEST_F(X11DesktopTest, WindowNoticesReportOtherProgramsChanges) {
       return n.kind == WindowNotification::destroyed || n.kind == WindowNotification::hidden;
     });
   }));
+}
+
+}  // namespace
+}  // namespace corvane::x11::test
+
+namespace corvane::x11::test {
+namespace {
+
+// Pointer and keys from XTEST reach global monitors and event taps through XInput 2 raw events;
+// Alt-Tab counts as the application switcher (reported with the Command flag, like Super-Tab).
+TEST_F(X11DesktopTest, InputReachesMonitorsAndTapsWithTheSwitcherKeys) {
+  Input& input = *desktop->platform().input;
+  EXPECT_TRUE(input.preflightListenEventAccess());
+  std::vector<InputEvent> monitored, tapped;
+  auto monitor = input.addGlobalMonitor(eventMaskBit(EventType::leftMouseDown) | eventMaskBit(EventType::keyDown),
+                                        [&](const InputEvent& e) { monitored.push_back(e); });
+  auto tap = input.createEventTap(EventTapLocation::session, EventTapPlacement::headInsert, EventTapOptions::defaultTap,
+                                  eventMaskBit(EventType::keyDown), [&](uint32_t, const InputEvent& e) {
+                                    tapped.push_back(e);
+                                    return std::optional<InputEvent>(e);
+                                  });
+  ASSERT_TRUE(monitor && tap);
+  tap->addToMainRunLoop();
+  tap->setEnabled(true);
+  pump();
+
+  xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(xcb());
+  auto code = [&](xcb_keysym_t sym) {
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, sym);
+    xcb_keycode_t c = codes ? codes[0] : 0;
+    std::free(codes);
+    return c;
+  };
+  auto fake = [&](uint8_t type, uint8_t detail) {
+    xcb_test_fake_input(xcb(), type, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  };
+  xcb_test_fake_input(xcb(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, desktop->connection().root(), 200, 300, 0);
+  fake(XCB_BUTTON_PRESS, 1);
+  fake(XCB_BUTTON_RELEASE, 1);
+  const xcb_keycode_t alt = code(0xffe9), tab = code(0xff09), super = code(0xffeb);
+  for (xcb_keycode_t k : {alt, tab}) fake(XCB_KEY_PRESS, k);
+  for (xcb_keycode_t k : {tab, alt}) fake(XCB_KEY_RELEASE, k);
+  for (xcb_keycode_t k : {super, tab}) fake(XCB_KEY_PRESS, k);
+  for (xcb_keycode_t k : {tab, super}) fake(XCB_KEY_RELEASE, k);
+  fake(XCB_KEY_PRESS, tab);  // Tab alone is no switcher
+  fake(XCB_KEY_RELEASE, tab);
+  xcb_flush(xcb());
+  xcb_key_symbols_free(symbols);
+  ASSERT_TRUE(waitFor([&] {
+    pump();
+    return tapped.size() >= 3;
+  }));
+
+  ASSERT_FALSE(monitored.empty());
+  EXPECT_EQ(monitored.front().type, EventType::leftMouseDown);
+  EXPECT_EQ(monitored.front().location, (Point{200, 768 - 300}));  // screen space, y up
+  ASSERT_EQ(tapped.size(), 3u);
+  for (const InputEvent& e : tapped) EXPECT_EQ(e.keyCode, KeyCode::tab);
+  EXPECT_TRUE(tapped[0].modifierFlags & ModifierFlag::command);  // Alt-Tab
+  EXPECT_TRUE(tapped[0].modifierFlags & ModifierFlag::option);
+  EXPECT_TRUE(tapped[1].modifierFlags & ModifierFlag::command);  // Super-Tab
+  EXPECT_FALSE(tapped[2].modifierFlags & ModifierFlag::command);
+
+  // A disabled tap hears nothing; a removed monitor neither.
+  tap->setEnabled(false);
+  monitor.reset();
+  const size_t before = tapped.size();
+  fake(XCB_BUTTON_PRESS, 1);
+  fake(XCB_BUTTON_RELEASE, 1);
+  xcb_flush(xcb());
+  pump();
+  EXPECT_EQ(tapped.size(), before);
 }
 
 }  // namespace
