@@ -94,10 +94,10 @@ class X11DesktopTest : public ::testing::Test {
       return e && check(*e);
     });
   }
-  size_t sharePixels(const uint32_t* colors) {
+  size_t sharePixels(const uint32_t* colors, size_t count = 2) {
     desktop->connection().roundTrip();
     auto image = windowServer().captureDisplay(windowServer().mainDisplayID());
-    return image ? countColor(*image, colors, 2) : SIZE_MAX;
+    return image ? countColor(*image, colors, count) : SIZE_MAX;
   }
 
   VirtualDispatcher dispatcher;

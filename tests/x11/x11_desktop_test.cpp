@@ -7,6 +7,7 @@
 
 #include "platform/input.h"
 #include "platform/screens.h"
+#include "platform/ui.h"
 #include "platform/window_server_private.h"
 #include "platform/workspace.h"
 #include "x11/x11_desktop_fixture.h"
@@ -225,6 +226,60 @@ TEST_F(X11DesktopTest, InputReachesMonitorsAndTapsWithTheSwitcherKeys) {
   xcb_flush(xcb());
   pump();
   EXPECT_EQ(tapped.size(), before);
+}
+
+}  // namespace
+}  // namespace corvane::x11::test
+
+namespace corvane::x11::test {
+namespace {
+
+class FirstMouseButton final : public ui::Button {
+ public:
+  using ui::Button::Button;
+  bool acceptsFirstMouse() const override { return true; }
+};
+
+// The program's own window: drawn with its colours, shaped by its content's mask (the share sees
+// what lies behind a hole), listed with the program's pid, and its button works with the pointer.
+TEST_F(X11DesktopTest, OwnWindowsAreDrawnShapedListedAndClickable) {
+  ui::UserInterface& ui = *desktop->platform().ui;
+  ui::Window window(ui, Rect(100, 400, 200, 100), ui::StyleMask::borderless, ui::BackingStoreType::buffered, false);
+  window.setBackgroundColor({1, 0, 0, 1});  // 0xff0000
+  auto& content = window.setContentView(std::make_unique<ui::View>(Rect(0, 0, 200, 100)));
+  content.setWantsLayer(true);
+  ui::ShapeMask mask;
+  mask.frame = content.bounds();
+  mask.fillRule = ui::FillRule::evenOdd;
+  mask.path = {ui::PathShape(content.bounds()), ui::PathShape(Rect(150, 0, 50, 100))};  // the right quarter is a hole
+  content.layer()->setMask(mask);
+  int clicks = 0;
+  auto& button = content.addSubview(std::make_unique<FirstMouseButton>(Rect(0, 0, 100, 100)));
+  button.setAction("click:", [&] { ++clicks; });
+  window.orderFront();
+  pump();
+
+  const uint32_t red[1] = {0xff0000};
+  EXPECT_EQ(sharePixels(red, 1), size_t(150 * 100));
+  auto e = entry(uint32_t(window.windowNumber()), WindowListOption::onScreenOnly);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(asInteger(e->ownerPID), int64_t(getpid()));
+  EXPECT_EQ(asBounds(e->bounds), Rect(100, 768 - 500, 200, 100));
+
+  // A click on the button (root coordinates, y down) works it on a later turn.
+  xcb_test_fake_input(xcb(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, desktop->connection().root(), 150, 768 - 450, 0);
+  xcb_test_fake_input(xcb(), XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  xcb_test_fake_input(xcb(), XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  xcb_flush(xcb());
+  ASSERT_TRUE(waitFor([&] {
+    pump();
+    return clicks == 1;
+  }));
+
+  window.orderOut();
+  pump();
+  EXPECT_EQ(sharePixels(red, 1), 0u);
+  EXPECT_FALSE(entry(uint32_t(window.windowNumber()), WindowListOption::onScreenOnly));
 }
 
 }  // namespace

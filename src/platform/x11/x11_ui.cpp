@@ -395,6 +395,27 @@ class X11UserInterface final : public ui::UserInterface {
         for (auto& [id, peer] : ui->peers) {
           if (peer->damage() == ev.damage) peer->sourceDamaged();
         }
+      } else if (type == XCB_BUTTON_PRESS) {
+        // A click with the left button on one of the program's windows works its button.
+        const auto& ev = reinterpret_cast<const xcb_button_press_event_t&>(e);
+        auto it = ui->peers.find(ev.event);
+        if (it == ui->peers.end() || ev.detail != 1) return;
+        ui::Window& window = it->second->window();
+        if (window.ignoresMouseEvents() || !window.contentView()) return;
+        const Point screen{double(ev.root_x), ui->state.mainDisplayHeight() - ev.root_y};
+        ui::View* view = window.contentView()->hitTest(window.convertPointFromScreen(screen));
+        if (auto* button = dynamic_cast<ui::Button*>(view); button && button->acceptsFirstMouse()) {
+          // On a later turn: the click may close the very window it came from.
+          ui->state.dispatcher.main().async([weak = std::weak_ptr<UIState>(ui), id = ev.event, screen] {
+            auto self = weak.lock();
+            if (!self) return;
+            auto peer = self->peers.find(id);
+            if (peer == self->peers.end()) return;
+            ui::Window& w = peer->second->window();
+            ui::View* v = w.contentView() ? w.contentView()->hitTest(w.convertPointFromScreen(screen)) : nullptr;
+            if (auto* b = dynamic_cast<ui::Button*>(v)) b->performClick();
+          });
+        }
       } else if (type == XCB_EXPOSE) {
         const auto& ev = reinterpret_cast<const xcb_expose_event_t&>(e);
         if (auto it = ui->peers.find(ev.window); it != ui->peers.end() && ev.count == 0) it->second->exposed();
