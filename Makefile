@@ -6,7 +6,7 @@ BUILD_DIR ?= build/release
 TEST_BUILD_DIR ?= build/asan
 OUT ?= out/demo
 
-.PHONY: all bootstrap build build-sim build-test run test bench clean
+.PHONY: all bootstrap build build-sim build-test run run-x11 test bench clean
 
 all: build
 
@@ -32,6 +32,13 @@ build-test: bootstrap $(TEST_BUILD_DIR)/build.ninja
 # The main job: the simulated desktop with the bundled demo.
 run: build-sim
 	$(BUILD_DIR)/corvane-sim scenarios/demo.json --out $(OUT)
+
+# The privacy controller on X11: on the current display with PROTECT=id[,id...] when DISPLAY is
+# set, else on a virtual X server with test windows, writing what a share records to $(X11_OUT).
+X11_OUT ?= out/x11
+run-x11: bootstrap $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target corvane-x11-demo corvane-x11-testapp
+	scripts/run-x11 $(BUILD_DIR) $(X11_OUT)
 
 # A short bounded run of every fuzz target on its seed corpus, then the tests, built with address
 # and undefined-behaviour sanitizers (CTest's summary closes the output).

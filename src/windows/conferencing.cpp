@@ -32,7 +32,11 @@ std::optional<std::string> runningBundleID(Workspace& workspace, pid_t pid) {
 
 const std::set<std::string>& hubBundleIDs() {
   static const std::set<std::string> ids = {"com.microsoft.teams2", "com.microsoft.teams", "com.hnc.Discord",
-                                            "com.skype.skype"};
+                                            "com.skype.skype",
+                                            // The same applications on Linux: desktop-entry ids of the
+                                            // vendors' and distributions' packages, and Flatpak ids.
+                                            "teams-for-linux", "com.github.IsmaelMartinez.teams_for_linux",
+                                            "com.discordapp.Discord", "skypeforlinux", "com.skype.Client"};
   return ids;
 }
 

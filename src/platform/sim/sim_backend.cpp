@@ -26,23 +26,7 @@ class SimBackend final : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> makeBackendFromEnvironment(std::string* error) {
-  const char* backend = std::getenv("CORVANE_BACKEND");
-  std::string name = backend ? backend : "";
-  if (name.empty()) {
-    if (error) {
-      *error =
-          "corvane: no window server backend is available on this system yet.\n"
-          "Run Corvane on the simulated desktop instead:\n"
-          "  CORVANE_BACKEND=sim CORVANE_SIM_DESKTOP=scenarios/demo-desktop.json corvane [ARGS]\n"
-          "or play a scenario with corvane-sim (see README.md).";
-    }
-    return nullptr;
-  }
-  if (name != "sim") {
-    if (error) *error = "corvane: unknown backend \"" + name + "\" in CORVANE_BACKEND (known: sim)";
-    return nullptr;
-  }
+std::unique_ptr<Backend> makeSimBackend(std::string* error) {
   const char* desktopPath = std::getenv("CORVANE_SIM_DESKTOP");
   if (!desktopPath || !*desktopPath) {
     if (error) *error = "corvane: CORVANE_BACKEND=sim needs CORVANE_SIM_DESKTOP, the path of a desktop description";
