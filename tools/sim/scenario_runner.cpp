@@ -761,8 +761,8 @@ class Runner {
   // While a covered window moves (within 0.1 s of a change of its bounds), how far its frost reaches
   // past it: the points of frost over pixels that are not protected.
   void measureOvershoot(double t) {
-    if (!controller_->shieldsInForce()) return;
-    for (const auto& [number, overlay] : controller_->overlays().overlays()) {
+    if (!controller()->shieldsInForce()) return;
+    for (const auto& [number, overlay] : controller()->overlays().overlays()) {
       auto moved = movedAt_.find(WindowID(number));
       if (moved == movedAt_.end() || t - moved->second > kSettleTime + 1e-9 || !overlay->isVisible()) continue;
       auto source = desktop_.window(WindowID(number));
