@@ -273,7 +273,7 @@ class X11WindowPeer final : public ui::WindowPeer {
       }
     }
     if (const ui::Layer* layer = view.layer(); layer && layer->backgroundColor()) {
-      const ui::Color& c = *layer->backgroundColor();
+      const ui::Color c = *layer->backgroundColor();
       fillOver(canvas, area, c.red, c.green, c.blue, c.alpha * a);
     }
     for (const auto& child : view.subviews()) draw(*child, a, canvas, state, frosted, frostRadius);
