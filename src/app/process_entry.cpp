@@ -64,7 +64,7 @@ constexpr double kSignalCheckInterval = 0.05;
 // says so in the log.
 bool anotherCopyRuns(std::unique_ptr<SingleInstanceLock>& held, LogSink& log) {
   std::string error;
-  auto directory = privateRuntimeDirectory(&error);
+  auto directory = userRuntimeDirectory(&error);
   if (directory) {
     SingleInstanceLock::Outcome outcome;
     held = SingleInstanceLock::acquire(*directory, std::string(applicationDomain), &outcome, &error);

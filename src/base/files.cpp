@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -187,6 +188,21 @@ PrivateDirectory::~PrivateDirectory() {
   if (path_.empty()) return;
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::string userRuntimeDirectoryPath(const char* runtimeDirectory, uid_t uid) {
+  if (runtimeDirectory && runtimeDirectory[0] == '/') {
+    std::string base = runtimeDirectory;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return (base == "/" ? "" : base) + "/corvane";
+  }
+  return "/tmp/corvane-" + std::to_string(uid);
+}
+
+std::optional<std::string> userRuntimeDirectory(std::string* error) {
+  std::string path = userRuntimeDirectoryPath(std::getenv("XDG_RUNTIME_DIR"), ::geteuid());
+  if (!ensurePrivateDirectoryOfUser(path, error)) return std::nullopt;
+  return path;
 }
 
 }  // namespace corvane

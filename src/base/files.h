@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace corvane {
@@ -59,6 +60,14 @@ bool isPrivateDirectoryOfUser(const std::string& path, std::string* error = null
 // parent must), then checked with isPrivateDirectoryOfUser. A link, a directory of someone else's or
 // one open to others is refused, never changed or used. False, with the reason, when refused.
 bool ensurePrivateDirectoryOfUser(const std::string& path, std::string* error = nullptr);
+
+// The user's private runtime directory, where the program keeps what only this user's copies may
+// see (shared frame files, the single-instance lock): `runtimeDirectory` + "/corvane" when it is an
+// absolute path, else "/tmp/corvane-UID".
+std::string userRuntimeDirectoryPath(const char* runtimeDirectory, uid_t uid);
+// That directory for this process ($XDG_RUNTIME_DIR, effective user), made and checked with
+// ensurePrivateDirectoryOfUser. Nothing, with the reason, when it cannot be made safe.
+std::optional<std::string> userRuntimeDirectory(std::string* error = nullptr);
 
 // A new directory of this process's own: created with mkdtemp (mode 0700, a name nobody else can
 // have taken first) under `parent`, its name starting with `prefix`, and removed with everything in

@@ -229,19 +229,8 @@ PixelBuffer scaledToFitSharedFrame(const PixelBuffer& image) {
   return scaled.isEmpty() ? image : scaled;
 }
 
-std::string sharedFrameDirectoryPath(const char* runtimeDirectory, uid_t uid) {
-  if (runtimeDirectory && runtimeDirectory[0] == '/') {
-    std::string base = runtimeDirectory;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return (base == "/" ? "" : base) + "/corvane";
-  }
-  return "/tmp/corvane-" + std::to_string(uid);
-}
-
 std::optional<std::string> sharedFrameDirectory(std::string* error) {
-  std::string path = sharedFrameDirectoryPath(std::getenv("XDG_RUNTIME_DIR"), ::geteuid());
-  if (!ensurePrivateDirectoryOfUser(path, error)) return std::nullopt;
-  return path;
+  return userRuntimeDirectory(error);
 }
 
 std::string sharedFrameFileName(SharedFrameOwner owner, pid_t ownerPID, uint64_t number) {

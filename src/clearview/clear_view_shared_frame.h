@@ -176,12 +176,9 @@ PixelBuffer scaledToFitSharedFrame(const PixelBuffer& image);
 
 // ---- Where the files live -------------------------------------------------------------------
 
-// The user's private directory for shared frame files: `runtimeDirectory` + "/corvane" when it is
-// an absolute path, else "/tmp/corvane-UID".
-std::string sharedFrameDirectoryPath(const char* runtimeDirectory, uid_t uid);
-// That directory for this process ($XDG_RUNTIME_DIR, effective user), created with mode 0700 when
-// missing. Nothing, with the reason, when it is not a real directory of the user's that no one
-// else may use.
+// The directory of shared frame files: the user's runtime directory (userRuntimeDirectory), created
+// with mode 0700 when missing. Nothing, with the reason, when it is not a real directory of the
+// user's that no one else may use.
 std::optional<std::string> sharedFrameDirectory(std::string* error = nullptr);
 
 // Who owns a shared frame file; each has its own file-name prefix.

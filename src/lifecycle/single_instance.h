@@ -1,9 +1,8 @@
 // One running copy per user: a held lock on a file in the user's private runtime directory.
 //
-// The directory is $XDG_RUNTIME_DIR/corvane, or /tmp/corvane-UID without XDG_RUNTIME_DIR. It is
-// created with mode 0700 and then verified: a real directory (not a link), owned by this user, with
-// no access for anyone else; otherwise it is refused, since another user could have prepared it.
-// The lock is an flock on "<name>.lock" in it (opened without following links, mode 0600), held
+// The directory is the user's runtime directory (userRuntimeDirectory: $XDG_RUNTIME_DIR/corvane, or
+// /tmp/corvane-UID), refused unless it is a real directory of this user's that no one else may
+// reach, since another user could have prepared it. The lock is an flock on "<name>.lock" in it (opened without following links, mode 0600), held
 // for the life of the process: a crash releases it with the process, so no stale file can keep the
 // next copy from starting.
 //
@@ -15,13 +14,6 @@
 #include <string>
 
 namespace corvane {
-
-// The private runtime directory, created and verified as above; nothing, with the reason in
-// *error, when it cannot be made safe. `runtimeDir` and `uid` stand in for $XDG_RUNTIME_DIR
-// (empty: unset) and the user id.
-std::optional<std::string> privateRuntimeDirectory(const std::string& runtimeDir, unsigned uid, std::string* error);
-// The same for this process's environment and user.
-std::optional<std::string> privateRuntimeDirectory(std::string* error);
 
 class SingleInstanceLock {
  public:

@@ -297,11 +297,11 @@ TEST_F(SharedFrameTest, OpeningRefusesLinksShortFilesAndNonRegularFiles) {
 // The private directory: made 0700 when missing, refused (and nothing created in it) when it is a
 // link, open to others or someone else's.
 TEST_F(SharedFrameTest, FilesAreCreatedOnlyInADirectoryPrivateToTheUser) {
-  EXPECT_EQ(sharedFrameDirectoryPath("/run/user/1000", 1000), "/run/user/1000/corvane");
-  EXPECT_EQ(sharedFrameDirectoryPath("/run/user/1000//", 1000), "/run/user/1000/corvane");
-  EXPECT_EQ(sharedFrameDirectoryPath(nullptr, 1000), "/tmp/corvane-1000");
-  EXPECT_EQ(sharedFrameDirectoryPath("", 5), "/tmp/corvane-5");
-  EXPECT_EQ(sharedFrameDirectoryPath("relative/dir", 5), "/tmp/corvane-5");
+  EXPECT_EQ(userRuntimeDirectoryPath("/run/user/1000", 1000), "/run/user/1000/corvane");
+  EXPECT_EQ(userRuntimeDirectoryPath("/run/user/1000//", 1000), "/run/user/1000/corvane");
+  EXPECT_EQ(userRuntimeDirectoryPath(nullptr, 1000), "/tmp/corvane-1000");
+  EXPECT_EQ(userRuntimeDirectoryPath("", 5), "/tmp/corvane-5");
+  EXPECT_EQ(userRuntimeDirectoryPath("relative/dir", 5), "/tmp/corvane-5");
   EXPECT_EQ(sharedFrameFileName(SharedFrameOwner::desktopMirror, 400, 1), "corvane-desktop-400-1.shm");
   EXPECT_EQ(sharedFrameFileName(SharedFrameOwner::notificationGuard, 400, 4294967295u), "corvane-notify-400-4294967295.shm");
 

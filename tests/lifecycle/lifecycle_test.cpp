@@ -21,34 +21,6 @@ using testing::readFile;
 
 // ---- The private runtime directory and the single-instance lock ------------------------------
 
-TEST(SingleInstanceTest, RuntimeDirectoryIsMadePrivateAndRefusedWhenOthersCouldReachIt) {
-  TempDir dir;
-  const unsigned uid = unsigned(::getuid());
-  std::string error;
-  auto made = privateRuntimeDirectory(dir.path(), uid, &error);
-  ASSERT_TRUE(made) << error;
-  EXPECT_EQ(*made, dir / "corvane");
-  struct stat info {};
-  ASSERT_EQ(::lstat(made->c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
-  EXPECT_TRUE(privateRuntimeDirectory(dir.path(), uid, &error)) << "an existing private directory is fine";
-
-  // What another user could have prepared is refused: an open directory, a link, a file, someone
-  // else's directory.
-  ::chmod(made->c_str(), 0755);
-  EXPECT_FALSE(privateRuntimeDirectory(dir.path(), uid, &error));
-  EXPECT_NE(error.find("open to other users"), std::string::npos);
-  ::chmod(made->c_str(), 0700);
-  EXPECT_FALSE(privateRuntimeDirectory(dir.path(), uid + 1, &error));
-
-  TempDir other;
-  std::filesystem::create_directory_symlink(*made, other / "corvane");
-  EXPECT_FALSE(privateRuntimeDirectory(other.path(), uid, &error)) << "a link to a private directory";
-  TempDir third;
-  testing::writeFile(third / "corvane", "x");
-  EXPECT_FALSE(privateRuntimeDirectory(third.path(), uid, &error));
-}
-
 TEST(SingleInstanceTest, OneHolderAtATimeAndTheLockGoesWithItsHolder) {
   TempDir dir;
   SingleInstanceLock::Outcome outcome;
