@@ -36,30 +36,6 @@ int statusFromWait(int raw) {
   return -1;
 }
 
-void closeFD(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
-// A pipe whose ends are close-on-exec and never one of the standard descriptors, so wiring a
-// child's 0, 1 and 2 cannot overwrite another pipe end even when our own standard streams are
-// closed.
-bool makePipe(int fds[2]) {
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i] >= 3) continue;
-    int moved = ::fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
-    ::close(fds[i]);
-    fds[i] = moved;
-  }
-  if (fds[0] < 0 || fds[1] < 0) {
-    closeFD(fds[0]);
-    closeFD(fds[1]);
-    return false;
-  }
-  return true;
-}
-
 struct Pipes {
   int in[2] = {-1, -1};
   int out[2] = {-1, -1};
@@ -271,6 +247,30 @@ class PosixChild final : public ChildProcess {
 };
 
 }  // namespace
+
+void closeFD(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+// A pipe whose ends are close-on-exec and never one of the standard descriptors, so wiring a
+// child's 0, 1 and 2 cannot overwrite another pipe end even when our own standard streams are
+// closed.
+bool makePipe(int fds[2]) {
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i] >= 3) continue;
+    int moved = ::fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
+    ::close(fds[i]);
+    fds[i] = moved;
+  }
+  if (fds[0] < 0 || fds[1] < 0) {
+    closeFD(fds[0]);
+    closeFD(fds[1]);
+    return false;
+  }
+  return true;
+}
 
 PosixProcesses::PosixProcesses(Dispatcher& dispatcher, std::string executablePath)
     : context_(std::make_shared<Context>()), executablePath_(std::move(executablePath)) {

@@ -19,6 +19,13 @@
 
 namespace corvane {
 
+// Closes `fd` when open and marks it closed (-1).
+void closeFD(int& fd);
+// A pipe whose ends are close-on-exec and never one of the standard descriptors, so wiring a
+// child's 0, 1 and 2 cannot overwrite another pipe end even when our own standard streams are
+// closed. False (nothing left open) when it cannot be made.
+bool makePipe(int fds[2]);
+
 class PosixProcesses final : public Processes {
  public:
   // An empty executable path means the running executable.

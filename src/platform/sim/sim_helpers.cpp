@@ -6,29 +6,15 @@
 
 #include <algorithm>
 
+#include "platform/posix/posix_processes.h"
+
 namespace corvane::sim {
 
 namespace {
 
-void closeFD(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
-// A pipe whose ends are close-on-exec and never one of the standard descriptors.
-bool makePipe(int fds[2]) {
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i] >= 3) continue;
-    const int moved = ::fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
-    ::close(fds[i]);
-    fds[i] = moved;
-  }
-  if (fds[0] < 0 || fds[1] < 0) {
-    closeFD(fds[0]);
-    closeFD(fds[1]);
-    return false;
-  }
+// A pipe for a helper that runs in this process: the ordinary pipe, made roomy.
+bool makeHelperPipe(int fds[2]) {
+  if (!makePipe(fds)) return false;
   // Helper and reader share one thread in virtual time: a roomy pipe keeps a helper that writes
   // more than the reader has taken yet from blocking it.
   ::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
@@ -232,7 +218,7 @@ std::unique_ptr<ChildProcess> InProcessLauncher::launch(const LaunchRequest& req
   for (int i = 0; i < 3; ++i) {
     if (!piped[i]) continue;
     int fds[2];
-    if (!makePipe(fds)) return nullptr;  // the Run closes what was made
+    if (!makeHelperPipe(fds)) return nullptr;  // the Run closes what was made
     // Standard input: the helper reads fds[0]; the others: the helper writes fds[1].
     run->theirs[i] = i == 0 ? fds[0] : fds[1];
     run->ours[i] = i == 0 ? fds[1] : fds[0];
