@@ -7,6 +7,9 @@
 #include "platform/backend.h"
 #include "platform/x11/x11_desktop.h"
 #include "settings/plist_defaults_store.h"
+#ifdef CORVANE_HAVE_PULSE
+#include "platform/linux/pulse_audio.h"
+#endif
 
 namespace corvane {
 
@@ -20,6 +23,7 @@ class X11Backend final : public Backend {
   RealDispatcher dispatcher;
   StderrLog log;
   std::unique_ptr<PlistDefaultsStore> defaults;
+  std::unique_ptr<Audio> audio;  // process audio activity from the sound server, when it is built in
   std::unique_ptr<x11::X11Desktop> desktop;  // last: built after and destroyed before what it uses
 };
 
@@ -35,6 +39,10 @@ std::unique_ptr<Backend> makeX11Backend(std::string* error) {
   }
   backend->defaults = PlistDefaultsStore::makeStandard(backend->log, backend->dispatcher.clock());
   backend->desktop->setDefaultsStore(backend->defaults.get());
+#ifdef CORVANE_HAVE_PULSE
+  backend->audio = pulse::PulseAudio::start(backend->dispatcher, backend->log);
+  backend->desktop->setAudio(backend->audio.get());
+#endif
   X11Backend* b = backend.get();
   backend->desktop->setRunLoop(
       [b] {

@@ -7,8 +7,8 @@
 // window's image.
 //
 // Facilities X11 lacks are reported as unavailable: there is no capture exclusion (Clear View
-// stays off and the user sees the frost too), no screen-watcher signal, and no process audio
-// activity (a backend user may hand one in with setAudio).
+// stays off and the user sees the frost too) and no screen-watcher signal. Process audio activity
+// is not the window system's: the backend hands in the sound server's (setAudio), else there is none.
 //
 // Threading: main thread, except the window server ports (any thread).
 #pragma once
