@@ -6,9 +6,15 @@
 //                       [--type dock|normal] [--above] [--no-input]
 //
 // Standard input takes commands, one per line: "colors RRGGBB,RRGGBB" repaints with new colours,
+// "record on" starts recording from the default sound input in a child process (parecord, as a
+// browser or an Electron application records from a helper process), "record off" ends it,
 // "quit" exits, and so does the end of the input (unless --no-input: then it runs until killed).
 // The window's id is printed on standard output once it is mapped.
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -44,6 +50,30 @@ void paint(xcb_connection_t* c, xcb_window_t w, xcb_gcontext_t gc, int width, in
   xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &b);
   xcb_poly_fill_rectangle(c, w, gc, uint32_t(second.size()), second.data());
   xcb_flush(c);
+}
+
+// The recording child, if any.
+pid_t recorder = 0;
+
+void record(bool on) {
+  if (on && recorder == 0) {
+    recorder = fork();
+    if (recorder == 0) {
+      // It ends with us, however we end.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, STDIN_FILENO);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      execlp("parecord", "parecord", "--raw", "/dev/null", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (recorder < 0) recorder = 0;
+  } else if (!on && recorder > 0) {
+    kill(recorder, SIGTERM);
+    waitpid(recorder, nullptr, 0);
+    recorder = 0;
+  }
 }
 
 }  // namespace
@@ -123,7 +153,10 @@ int main(int argc, char** argv) {
       }
       std::free(e);
     }
-    if (xcb_connection_has_error(c)) return 1;
+    if (xcb_connection_has_error(c)) {
+      record(false);
+      return 1;
+    }
     if (poll(fds, readInput ? 2 : 1, -1) < 0) continue;
     if (readInput && (fds[1].revents & (POLLIN | POLLHUP))) {
       char buffer[256];
@@ -134,11 +167,16 @@ int main(int argc, char** argv) {
       while ((nl = input.find('\n')) != std::string::npos) {
         std::string line = input.substr(0, nl);
         input.erase(0, nl + 1);
-        if (line == "quit") return 0;
+        if (line == "quit") {
+          record(false);
+          return 0;
+        }
+        if (line == "record on" || line == "record off") record(line == "record on");
         if (line.rfind("colors ", 0) == 0 && parseColors(line.substr(7), a, b)) paint(c, w, gc, width, height, a, b);
       }
     }
   }
+  record(false);
   xcb_disconnect(c);
   return 0;
 }

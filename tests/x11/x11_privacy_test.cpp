@@ -3,8 +3,8 @@
 // stay visible through holes, the frost follows a window the window manager moves, the hot keys
 // work through key grabs, and a call switches Privacy Mode on.
 //
-// The calls come from a fake at the audio port's boundary: the test environment runs no audio
-// server, and the backend reads no process audio yet.
+// The call is real audio: a test application records from a private sound server (through a
+// helper process of its own), and the backend's sound-server client reports it.
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
@@ -12,7 +12,10 @@
 
 #include "app/core_services.h"
 #include "app/privacy_controller.h"
-#include "platform/audio.h"
+#ifdef CORVANE_HAVE_PULSE
+#include "linux/pulse_server.h"
+#include "platform/linux/pulse_audio.h"
+#endif
 #include "settings/memory_defaults_store.h"
 #include "settings/preferences.h"
 #include "x11/x11_desktop_fixture.h"
@@ -20,24 +23,12 @@
 namespace corvane::x11::test {
 namespace {
 
-// Processes in a call take audio input; the default input device runs while any does.
-class FakeAudio final : public Audio {
- public:
-  std::set<pid_t> inCall;
-  std::optional<AudioObjectID> processObject(pid_t pid) override { return AudioObjectID(pid); }
-  std::optional<uint32_t> isRunningInput(AudioObjectID process) override { return inCall.count(pid_t(process)) ? 1 : 0; }
-  std::optional<uint32_t> isRunningOutput(AudioObjectID process) override { return isRunningInput(process); }
-  std::optional<AudioObjectID> defaultInputDevice() override { return 1; }
-  std::optional<uint32_t> isRunningSomewhere(AudioObjectID) override { return inCall.empty() ? 0 : 1; }
-};
-
 class X11PrivacyTest : public X11DesktopTest {
  protected:
   void SetUp() override {
     X11DesktopTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     desktop->setDefaultsStore(&defaults);
-    desktop->setAudio(&audio);
     preferences = std::make_unique<Preferences>(defaults, dispatcher, log);
     preferences->protectedApps.set({{"com.example.Secret", "Secret Notes"}});
     preferences->triggerApps.set({{"com.discordapp.Discord", "Discord"}});
@@ -90,7 +81,6 @@ class X11PrivacyTest : public X11DesktopTest {
   }
 
   MemoryDefaultsStore defaults;
-  FakeAudio audio;
   MemoryLog clearViewLog;
   std::unique_ptr<Preferences> preferences;
   std::unique_ptr<CoreServices> services;
@@ -163,22 +153,40 @@ TEST_F(X11PrivacyTest, HotKeysToggleAndPeek) {
 }
 
 TEST_F(X11PrivacyTest, ACallInATriggerApplicationSwitchesPrivacyModeOn) {
+#ifndef CORVANE_HAVE_PULSE
+  GTEST_SKIP() << "built without libpulse: no process audio on X11";
+#else
+  std::string reason;
+  pulse::test::PulseServer* server = pulse::test::PulseServer::shared(&reason);
+  if (!server) {
+    if (reason.rfind("FAIL: ", 0) == 0) GTEST_FAIL() << reason.substr(6);
+    GTEST_SKIP() << reason;
+  }
+  auto audio = pulse::PulseAudio::start(dispatcher, log);
+  ASSERT_TRUE(audio);
+  desktop->setAudio(audio.get());
+  ASSERT_TRUE(refreshUntil([&] { return audio->activity().connected; }));
+
   preferences->autoDetectEnabled.set(true);
   TestApp discord("discord", "Friends - Discord", "300x200+500+100", kOther[0], kOther[1]);
   TestApp secret("SecretApp", "Quarterly numbers", "300x200+100+100", kSecret[0], kSecret[1]);
   ASSERT_TRUE(discord.window && secret.window);
   startController();
   for (int i = 0; i < 5; ++i) refreshOnce();
-  EXPECT_FALSE(controller->isPrivacyActive());
+  EXPECT_FALSE(controller->isPrivacyActive());  // open, not in a call
   EXPECT_GT(sharePixels(kSecret), 0u);
 
-  audio.inCall.insert(discord.process.pid());
+  // The call starts: the application records through a helper process.
+  discord.process.send("record on");
   ASSERT_TRUE(refreshUntil([&] { return controller->isPrivacyActive(); }));
   ASSERT_TRUE(refreshUntil([&] { return sharePixels(kSecret) == 0; }));
 
   // The call ends: Privacy Mode goes off after the detector's release delay (virtual time).
-  audio.inCall.clear();
+  discord.process.send("record off");
   ASSERT_TRUE(refreshUntil([&] { return !controller->isPrivacyActive(); }));
+  controller.reset();
+  services.reset();
+#endif
 }
 
 }  // namespace
