@@ -47,6 +47,65 @@ const std::vector<AppRef>& PresetTags::triggerAppPresets() {
   return presets;
 }
 
+const std::vector<KnownApplication>& PresetTags::knownApplications() {
+  // Desktop-entry ids as the packages install them: the vendor's .deb or .rpm, the distributions'
+  // packages, and Flathub. Where a vendor and Flathub share an id it is listed once.
+  static const std::vector<KnownApplication> apps = {
+      {"Slack", "com.tinyspeck.slackmacgap", {{"slack", "Slack"}, {"com.slack.Slack", "Slack (Flatpak)"}}},
+      {"Teams",
+       "com.microsoft.teams2",
+       {{"teams-for-linux", "Teams for Linux"},
+        {"com.github.IsmaelMartinez.teams_for_linux", "Teams for Linux (Flatpak)"}}},
+      {"Teams classic",
+       "com.microsoft.teams",
+       {{"teams", "Teams classic"}, {"teams-insiders", "Teams classic Insiders"},
+        {"com.microsoft.Teams", "Teams classic (Flatpak)"}}},
+      {"1Password", "com.1password.1password", {{"1password", "1Password"}}},
+      {"Bitwarden", "com.bitwarden.desktop", {{"bitwarden", "Bitwarden"}, {"com.bitwarden.desktop", "Bitwarden (Flatpak)"}}},
+      {"Signal", "org.whispersystems.signal-desktop", {{"signal-desktop", "Signal"}, {"org.signal.Signal", "Signal (Flatpak)"}}},
+      {"Discord", "com.hnc.Discord", {{"discord", "Discord"}, {"com.discordapp.Discord", "Discord (Flatpak)"}}},
+      {"Telegram", "ru.keepcoder.Telegram", {{"org.telegram.desktop", "Telegram"}, {"telegramdesktop", "Telegram"}}},
+      {"Zoom", "us.zoom.xos", {{"Zoom", "Zoom"}, {"us.zoom.Zoom", "Zoom (Flatpak)"}}},
+      {"Skype", "com.skype.skype", {{"skypeforlinux", "Skype"}, {"com.skype.Client", "Skype (Flatpak)"}}},
+      {"Chrome", "com.google.Chrome", {{"google-chrome", "Chrome"}, {"com.google.Chrome", "Chrome (Flatpak)"}}},
+      {"OBS", "com.obsproject.obs-studio", {{"com.obsproject.Studio", "OBS"}, {"obs", "OBS"}}},
+      {"Firefox", "org.mozilla.firefox",
+       {{"firefox", "Firefox"}, {"firefox-esr", "Firefox ESR"}, {"org.mozilla.firefox", "Firefox (Flatpak)"}}},
+      {"Thunderbird", "org.mozilla.thunderbird",
+       {{"thunderbird", "Thunderbird"}, {"org.mozilla.Thunderbird", "Thunderbird (Flatpak)"}}},
+  };
+  return apps;
+}
+
+std::vector<std::string> PresetTags::identifiersOf(std::string_view id) {
+  std::vector<std::string> ids = {std::string(id)};
+  auto add = [&](std::string_view other) {
+    if (std::find(ids.begin(), ids.end(), other) == ids.end()) ids.emplace_back(other);
+  };
+  for (const auto& app : knownApplications()) {
+    const bool named = app.bundleID == id || std::any_of(app.onLinux.begin(), app.onLinux.end(),
+                                                         [&](const AppRef& l) { return l.bundleID == id; });
+    if (!named) continue;
+    add(app.bundleID);
+    for (const auto& l : app.onLinux) add(l.bundleID);
+  }
+  return ids;
+}
+
+std::vector<AppRef> PresetTags::linuxPresets(const std::vector<AppRef>& presets) {
+  std::vector<AppRef> result;
+  std::set<std::string> taken;
+  for (const auto& preset : presets) {
+    for (const auto& app : knownApplications()) {
+      if (app.bundleID != preset.bundleID) continue;
+      for (const auto& l : app.onLinux) {
+        if (taken.insert(l.bundleID).second) result.push_back(l);
+      }
+    }
+  }
+  return result;
+}
+
 std::vector<AppRef> PresetTags::suggestApps(std::string_view query, const std::vector<AppRef>& presets,
                                             const std::vector<AppRef>& running, const std::vector<AppRef>& excluding,
                                             size_t limit) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "settings/preset_tags.h"
 #include "windows/window_tracker.h"
 
 namespace corvane::Conferencing {
@@ -31,12 +32,15 @@ std::optional<std::string> runningBundleID(Workspace& workspace, pid_t pid) {
 }  // namespace
 
 const std::set<std::string>& hubBundleIDs() {
-  static const std::set<std::string> ids = {"com.microsoft.teams2", "com.microsoft.teams", "com.hnc.Discord",
-                                            "com.skype.skype",
-                                            // The same applications on Linux: desktop-entry ids of the
-                                            // vendors' and distributions' packages, and Flatpak ids.
-                                            "teams-for-linux", "com.github.IsmaelMartinez.teams_for_linux",
-                                            "com.discordapp.Discord", "skypeforlinux", "com.skype.Client"};
+  static const std::set<std::string> ids = [] {
+    std::set<std::string> hubs;
+    // The hubs' bundle identifiers, and the same applications' identifiers on Linux (desktop-entry
+    // ids of the vendors' and distributions' packages, and Flatpak ids).
+    for (const char* hub : {"com.microsoft.teams2", "com.microsoft.teams", "com.hnc.Discord", "com.skype.skype"}) {
+      for (std::string& id : PresetTags::identifiersOf(hub)) hubs.insert(std::move(id));
+    }
+    return hubs;
+  }();
   return ids;
 }
 

@@ -27,7 +27,8 @@
 
 namespace corvane::Conferencing {
 
-// The hub applications' bundle identifiers.
+// The hub applications' bundle identifiers, and the same applications' desktop-entry ids on Linux
+// (PresetTags::identifiersOf).
 const std::set<std::string>& hubBundleIDs();
 
 // Other-platform identifiers of the four hubs; a bundle identifier whose lower-cased form is one of

@@ -9,6 +9,7 @@
 #include "platform/processes.h"
 #include "platform/screens.h"
 #include "base/text.h"
+#include "settings/preset_tags.h"
 #include "windows/conferencing.h"
 #include "windows/meeting_window_classifier.h"
 
@@ -256,7 +257,8 @@ std::vector<WindowInfo> WindowTracker::protectedWindows(const std::vector<AppRef
   std::set<std::string> bundleIDs;
   std::set<std::string> names;
   for (const auto& app : apps) {
-    bundleIDs.insert(app.bundleID);
+    // An application chosen on one platform protects it on the others too.
+    for (std::string& id : PresetTags::identifiersOf(app.bundleID)) bundleIDs.insert(std::move(id));
     names.insert(text::lowercased(app.name));
   }
 

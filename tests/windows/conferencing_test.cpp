@@ -1,4 +1,5 @@
 #include "windows/conferencing.h"
+#include "settings/preset_tags.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,16 @@ TEST(Conferencing, HubIdentifiersAndFamilies) {
   EXPECT_TRUE(isHub("Discord"));                // hub names in any case
   EXPECT_TRUE(isHub("MS-Teams"));
   EXPECT_FALSE(isHub("discord.app"));
+  // The same hubs under their Linux identifiers (desktop entries and Flatpaks); other applications'
+  // identifiers are no hubs on any platform.
+  for (const char* hub : {"com.microsoft.teams2", "com.microsoft.teams", "com.hnc.Discord", "com.skype.skype"}) {
+    for (const std::string& id : PresetTags::identifiersOf(hub)) {
+      EXPECT_TRUE(isHub(id)) << id;
+      EXPECT_EQ(hubFamilyRoot(id), id);
+    }
+  }
+  for (const std::string& id : PresetTags::identifiersOf("com.tinyspeck.slackmacgap")) EXPECT_FALSE(isHub(id)) << id;
+  EXPECT_EQ(hubFamilyParent("com.discordapp.Discord.helper"), "com.discordapp.Discord");
 
   EXPECT_EQ(hubFamilyParent("com.microsoft.teams2.helper"), "com.microsoft.teams2");
   EXPECT_EQ(hubFamilyParent("com.microsoft.teams.renderer"), "com.microsoft.teams");

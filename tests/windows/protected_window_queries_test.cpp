@@ -229,6 +229,14 @@ TEST_F(QueriesTest, ProtectedWindowsTakeEveryLevelFromTheNormalOneUp) {
   EXPECT_EQ(windows[3].level, sim::Level::floating);
   EXPECT_EQ(windows[4].level, 0);
 
+  // An application chosen by its identifier on another platform is protected too.
+  launch(502, "com.slack.Slack", "Slack beta");
+  const WindowID flatpak = add(502, {900, 400, 400, 300});
+  for (const char* id : {"com.tinyspeck.slackmacgap", "slack"}) {
+    const Numbers protectedNow = numbers(tracker.protectedWindows({{id, "Slack for Linux"}}));
+    EXPECT_EQ(protectedNow.size(), 6u) << id;
+    EXPECT_NE(std::find(protectedNow.begin(), protectedNow.end(), flatpak), protectedNow.end()) << id;
+  }
 }
 
 TEST_F(QueriesTest, TranslucentWindowsInFrontCutNoHole) {
