@@ -9,7 +9,8 @@
 // "record on" starts recording from the default sound input in a child process (parecord, as a
 // browser or an Electron application records from a helper process), "record off" ends it,
 // "quit" exits, and so does the end of the input (unless --no-input: then it runs until killed).
-// The window's id is printed on standard output once it is mapped.
+// The window's id is printed on standard output once it is mapped, then "click X Y" for each
+// pointer button pressed in the window.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -102,7 +103,7 @@ int main(int argc, char** argv) {
   }
   xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
   xcb_window_t w = xcb_generate_id(c);
-  const uint32_t values[] = {screen->black_pixel, XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+  const uint32_t values[] = {screen->black_pixel, XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS};
   xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(x), int16_t(y), uint16_t(width), uint16_t(height), 0,
                     XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
   std::string instance = cls;
@@ -143,6 +144,10 @@ int main(int argc, char** argv) {
           std::printf("%u\n", w);
           std::fflush(stdout);
         }
+      } else if (t == XCB_BUTTON_PRESS) {
+        auto* ev = reinterpret_cast<xcb_button_press_event_t*>(e);
+        std::printf("click %d %d\n", ev->event_x, ev->event_y);
+        std::fflush(stdout);
       } else if (t == XCB_CONFIGURE_NOTIFY) {
         auto* ev = reinterpret_cast<xcb_configure_notify_event_t*>(e);
         if (ev->window == w && (ev->width != width || ev->height != height)) {

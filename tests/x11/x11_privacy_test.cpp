@@ -75,6 +75,14 @@ class X11PrivacyTest : public X11DesktopTest {
     xcb_flush(xcb());
     xcb_key_symbols_free(symbols);
   }
+  // A click of the left button at a point of the root window, as the pointer would.
+  void click(int x, int y) {
+    xcb_test_fake_input(xcb(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, desktop->connection().root(), int16_t(x),
+                        int16_t(y), 0);
+    xcb_test_fake_input(xcb(), XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(xcb(), XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_flush(xcb());
+  }
   void pressHotKey(xcb_keysym_t key) {
     hotKey(key, true);
     hotKey(key, false);
@@ -150,6 +158,45 @@ TEST_F(X11PrivacyTest, HotKeysToggleAndPeek) {
   EXPECT_TRUE(controller->isPrivacyActive());
   hotKey(0x70, false);
   ASSERT_TRUE(refreshUntil([&] { return !controller->isPeeking() && sharePixels(kSecret) == 0; }));
+}
+
+TEST_F(X11PrivacyTest, TheFrostShowsItsControlTakesClicksOnItAndPassesTheTitleBarStrip) {
+  TestApp secret("SecretApp", "Quarterly numbers", "400x300+200+200", kSecret[0], kSecret[1]);
+  ASSERT_TRUE(secret.window);
+  startController();
+  controller->setPrivacy(true, true);
+  ASSERT_TRUE(refreshUntil([&] { return sharePixels(kSecret) == 0; }));
+  auto origin = clientOrigin(xcb(), secret.window);
+  ASSERT_TRUE(origin);
+  const int left = int(origin->x), top = int(origin->y);
+
+  // The "Reveal" control is drawn: its white outline, symbol and title stand out of the dark frost
+  // in the middle of the window, and nowhere else.
+  auto whitish = [&](int x0, int y0, int x1, int y1) {
+    desktop->connection().roundTrip();
+    auto image = windowServer().captureDisplay(windowServer().mainDisplayID());
+    size_t n = 0;
+    for (int y = y0; image && y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) {
+        const uint8_t* p = image->pixel(x, y);
+        n += p[0] > 200 && p[1] > 200 && p[2] > 200;
+      }
+    }
+    return n;
+  };
+  EXPECT_GT(whitish(left + 100, top + 120, left + 300, top + 180), 100u);
+  EXPECT_EQ(whitish(left + 10, top + 200, left + 390, top + 290), 0u);
+
+  // A click low on the frost is swallowed; one in the title-bar strip reaches the window.
+  click(left + 50, top + 250);
+  EXPECT_TRUE(secret.process.readLine(0.5).empty());
+  click(left + 50, top + 10);
+  EXPECT_EQ(secret.process.readLine(5), "click 50 10");
+
+  // A click on the control reveals the window to the meeting.
+  click(left + 200, top + 150);
+  ASSERT_TRUE(refreshUntil([&] { return sharePixels(kSecret) > 0; }));
+  EXPECT_TRUE(secret.process.readLine(0.3).empty());  // the control took it
 }
 
 TEST_F(X11PrivacyTest, ACallInATriggerApplicationSwitchesPrivacyModeOn) {

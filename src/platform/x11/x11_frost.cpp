@@ -116,6 +116,39 @@ void fillOver(PixelBuffer& canvas, PixelRect area, double red, double green, dou
   }
 }
 
+void blendOver(PixelBuffer& canvas, int x, int y, double red, double green, double blue, double alpha) {
+  if (x < 0 || y < 0 || x >= canvas.width || y >= canvas.height) return;
+  const double a = std::clamp(alpha, 0.0, 1.0);
+  if (a <= 0) return;
+  uint8_t* d = canvas.pixel(x, y);
+  const double premul[3] = {std::clamp(blue, 0.0, 1.0) * 255 * a, std::clamp(green, 0.0, 1.0) * 255 * a,
+                            std::clamp(red, 0.0, 1.0) * 255 * a};
+  for (int ch = 0; ch < 3; ++ch) d[ch] = clamp8(premul[ch] + d[ch] * (1 - a));
+  d[3] = clamp8(255 * a + d[3] * (1 - a));
+}
+
+void fillRoundedOver(PixelBuffer& canvas, PixelRect area, double radius, double red, double green, double blue,
+                     double alpha, double lineWidth) {
+  if (area.width <= 0 || area.height <= 0 || alpha <= 0) return;
+  const double r = std::clamp(radius, 0.0, std::min(area.width, area.height) / 2.0);
+  // Whether the point lies inside the rounded rectangle shrunk by `inset` on every side.
+  auto inside = [&](double px, double py, double inset) {
+    const double x0 = area.x + inset, y0 = area.y + inset, x1 = area.x + area.width - inset,
+                 y1 = area.y + area.height - inset, rr = std::max(r - inset, 0.0);
+    if (px < x0 || px > x1 || py < y0 || py > y1) return false;
+    const double cx = std::clamp(px, x0 + rr, x1 - rr), cy = std::clamp(py, y0 + rr, y1 - rr);
+    return (px - cx) * (px - cx) + (py - cy) * (py - cy) <= rr * rr;
+  };
+  const PixelRect c = clip(area, canvas.width, canvas.height);
+  for (int y = c.y; y < c.y + c.height; ++y) {
+    for (int x = c.x; x < c.x + c.width; ++x) {
+      const double px = x + 0.5, py = y + 0.5;
+      if (!inside(px, py, 0) || (lineWidth > 0 && inside(px, py, lineWidth))) continue;
+      blendOver(canvas, x, y, red, green, blue, alpha);
+    }
+  }
+}
+
 std::vector<PixelRect> shapeRectangles(int width, int height, const std::function<bool(double x, double y)>& covers) {
   std::vector<PixelRect> out;
   if (width <= 0 || height <= 0) return out;

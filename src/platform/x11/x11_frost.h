@@ -30,6 +30,13 @@ void drawOver(PixelBuffer& canvas, const PixelBuffer& image, PixelRect area, dou
 // Fills `area` of the canvas with a colour (components 0...1, not premultiplied) over what is there.
 void fillOver(PixelBuffer& canvas, PixelRect area, double red, double green, double blue, double alpha);
 
+// Fills the rounded rectangle `area` (corner `radius` pixels) with a colour over what is there; with
+// `lineWidth` > 0 only its outline of that width. A pixel counts when its centre lies inside.
+void fillRoundedOver(PixelBuffer& canvas, PixelRect area, double radius, double red, double green, double blue,
+                     double alpha, double lineWidth = 0);
+// Blends a colour over one pixel of the canvas (outside it: nothing).
+void blendOver(PixelBuffer& canvas, int x, int y, double red, double green, double blue, double alpha);
+
 // The covered area of a width x height window as few rectangles: `covers(x, y)` is asked for every
 // pixel centre (x + 0.5, y + 0.5, y down); runs of equal rows merge into one rectangle.
 std::vector<PixelRect> shapeRectangles(int width, int height, const std::function<bool(double x, double y)>& covers);

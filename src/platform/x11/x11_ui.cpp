@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "base/dispatch.h"
+#include "platform/sim/sim_scene.h"
 #include "platform/ui.h"
 #include "platform/x11/x11_frost.h"
 #include "platform/x11/x11_internal.h"
@@ -272,11 +273,101 @@ class X11WindowPeer final : public ui::WindowPeer {
         fillOver(canvas, area, 0.5, 0.5, 0.5, a);
       }
     }
-    if (const ui::Layer* layer = view.layer(); layer && layer->backgroundColor()) {
-      const ui::Color c = *layer->backgroundColor();
-      fillOver(canvas, area, c.red, c.green, c.blue, c.alpha * a);
+    if (const ui::Layer* layer = view.layer()) {
+      if (layer->backgroundColor()) {
+        const ui::Color c = *layer->backgroundColor();
+        if (layer->cornerRadius() > 0) {
+          fillRoundedOver(canvas, area, layer->cornerRadius(), c.red, c.green, c.blue, c.alpha * a);
+        } else {
+          fillOver(canvas, area, c.red, c.green, c.blue, c.alpha * a);
+        }
+      }
+      if (layer->borderWidth() > 0) {
+        const ui::Color c = layer->borderColor();
+        fillRoundedOver(canvas, area, layer->cornerRadius(), c.red, c.green, c.blue, c.alpha * a, layer->borderWidth());
+      }
     }
+    if (const auto* button = dynamic_cast<const ui::Button*>(&view)) drawButton(*button, area, a, canvas);
     for (const auto& child : view.subviews()) draw(*child, a, canvas, state, frosted, frostRadius);
+  }
+
+  // A button's symbol and title, side by side and centred in its area, in its tint colour.
+  static void drawButton(const ui::Button& button, const PixelRect& area, double alpha, PixelBuffer& canvas) {
+    const ui::Color ink = button.contentTintColor().value_or(ui::Color::black());
+    const double a = alpha * ink.alpha;
+    if (a <= 0) return;
+    const double size = button.font().pointSize;
+    const bool bold = button.font().weight >= ui::FontWeight::semibold;
+    const bool hasImage = button.image() && button.imagePosition() != ui::ImagePosition::noImage;
+    const bool hasTitle = !button.title().empty() && button.imagePosition() != ui::ImagePosition::imageOnly;
+    const Size text = hasTitle ? sim::textSize(button.title(), size, bold) : Size{};
+    const double side = hasImage ? std::round(size * 1.15) : 0;
+    const double gap = hasImage && hasTitle ? 4 : 0;
+    const bool imageFirst = button.imagePosition() != ui::ImagePosition::imageTrailing &&
+                            button.imagePosition() != ui::ImagePosition::imageRight;
+    const double start = area.x + (area.width - (side + gap + text.width)) / 2;
+    const double middle = area.y + area.height / 2.0;
+    const int x0 = std::max(area.x, 0), y0 = std::max(area.y, 0);
+    const int x1 = std::min(area.x + area.width, canvas.width), y1 = std::min(area.y + area.height, canvas.height);
+    auto paint = [&](int x, int y) { blendOver(canvas, x, y, ink.red, ink.green, ink.blue, a); };
+    if (hasTitle) {
+      sim::forEachTextPixel(button.title(), imageFirst ? start + side + gap : start, middle - text.height / 2, size, bold,
+                            x0, y0, x1, y1, paint);
+    }
+    if (hasImage && side > 0) {
+      const double left = imageFirst ? start : start + text.width + gap, top = middle - side / 2;
+      for (int y = std::max(y0, int(std::floor(top))); y < std::min(y1, int(std::ceil(top + side))); ++y) {
+        for (int x = std::max(x0, int(std::floor(left))); x < std::min(x1, int(std::ceil(left + side))); ++x) {
+          const double nx = (x + 0.5 - left) / side * 2 - 1, ny = (y + 0.5 - top) / side * 2 - 1;
+          if (sim::symbolCovers(button.image()->symbolName(), nx, ny)) paint(x, y);
+        }
+      }
+    }
+  }
+
+  // The left and right pixel edges of every visible view, for sampling the hit test between them.
+  void columnEdges(const ui::View& view, std::vector<int>& edges) const {
+    if (view.isHidden()) return;
+    const PixelRect r = pixelRectOf(view, view.bounds());
+    edges.push_back(r.x);
+    edges.push_back(r.x + r.width);
+    for (const auto& child : view.subviews()) columnEdges(*child, edges);
+  }
+
+  // The points whose clicks the window takes (see the top of this file), as rectangles: the hit
+  // test is asked once per row and column of views, which is exact for views' rectangles and for
+  // tests that depend on the height alone (the frost's title-bar strip).
+  std::vector<PixelRect> inputRectangles(const ui::View* content, const std::vector<PixelRect>& shape) {
+    if (!content || (window_.ignoresMouseEvents() && !window_.acceptsMouseMovedEvents())) return {};
+    std::vector<int> edges = {0, frame_.width};
+    columnEdges(*content, edges);
+    std::erase_if(edges, [&](int x) { return x < 0 || x > frame_.width; });
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    std::vector<int> columnOf(size_t(frame_.width), 0);
+    for (size_t i = 0; i + 1 < edges.size(); ++i) {
+      for (int x = edges[i]; x < edges[i + 1]; ++x) columnOf[size_t(x)] = int(i);
+    }
+    std::vector<uint8_t> inShape(size_t(frame_.width) * size_t(frame_.height), 0);
+    for (const PixelRect& r : shape) {
+      for (int y = r.y; y < r.y + r.height; ++y) std::fill_n(inShape.begin() + y * frame_.width + r.x, r.width, 1);
+    }
+    ui::View* hitView = const_cast<ui::View*>(content);
+    int cachedRow = -1;
+    std::vector<uint8_t> hits;
+    return shapeRectangles(frame_.width, frame_.height, [&](double x, double y) {
+      const int px = int(x), py = int(y);
+      if (!inShape[size_t(py) * size_t(frame_.width) + size_t(px)]) return false;
+      if (py != cachedRow) {
+        cachedRow = py;
+        hits.assign(edges.size(), 0);
+        for (size_t i = 0; i + 1 < edges.size(); ++i) {
+          const Point p{(edges[i] + edges[i + 1]) / 2.0, frame_.height - y};
+          hits[i] = hitView->hitTest(p) != nullptr;
+        }
+      }
+      return hits[size_t(columnOf[size_t(px)])] != 0;
+    });
   }
 
   void render() {
@@ -317,14 +408,17 @@ class X11WindowPeer final : public ui::WindowPeer {
     } else {
       rects.push_back({0, 0, frame_.width, frame_.height});
     }
-    if (rects == shape_) return;
-    shape_ = rects;
-    std::vector<xcb_rectangle_t> xr;
-    for (const PixelRect& r : rects) xr.push_back({int16_t(r.x), int16_t(r.y), uint16_t(r.width), uint16_t(r.height)});
-    for (xcb_shape_kind_t kind : {XCB_SHAPE_SK_BOUNDING, XCB_SHAPE_SK_INPUT}) {
+    std::vector<PixelRect> input = inputRectangles(content, rects);
+    auto set = [&](xcb_shape_kind_t kind, const std::vector<PixelRect>& list) {
+      std::vector<xcb_rectangle_t> xr;
+      for (const PixelRect& r : list) xr.push_back({int16_t(r.x), int16_t(r.y), uint16_t(r.width), uint16_t(r.height)});
       xcb_shape_rectangles(c_, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, id_, 0, 0, uint32_t(xr.size()),
                            xr.data());
-    }
+    };
+    if (rects != shape_) set(XCB_SHAPE_SK_BOUNDING, rects);
+    if (!input_ || input != *input_) set(XCB_SHAPE_SK_INPUT, input);
+    shape_ = std::move(rects);
+    input_ = std::move(input);
   }
 
   void putCanvas() {
@@ -361,6 +455,7 @@ class X11WindowPeer final : public ui::WindowPeer {
   PixelRect sourceOrigin_;
   std::optional<PixelBuffer> canvas_;
   std::vector<PixelRect> shape_;
+  std::optional<std::vector<PixelRect>> input_;  // none until first set
 };
 
 void UIState::scheduleCommit() {
@@ -433,8 +528,7 @@ class X11UserInterface final : public ui::UserInterface {
     return {double(p->root_x), state_->state.mainDisplayHeight() - p->root_y};
   }
   Size measureText(std::string_view text, const ui::Font& font) override {
-    // The backend draws no text yet; an average glyph is 0.55 em wide.
-    return {0.55 * font.pointSize * double(text.size()), std::ceil(font.pointSize * 1.2)};
+    return sim::textSize(text, font.pointSize, font.weight >= ui::FontWeight::semibold);
   }
   void flush() override { state_->commitAll(); }
   std::vector<ScreenInfo> screens() override {
