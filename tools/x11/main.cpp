@@ -2,7 +2,11 @@
 // applications given on the command line and Privacy Mode switched on, so that a person can see
 // (and a screenshot can show) protected windows frosted on a real X11 desktop.
 //
-//   corvane-x11-demo --protect ID[,ID...] [--seconds N] [--screenshot PATH]
+//   corvane-x11-demo --protect ID[,ID...] [--trigger ID[,ID...]] [--seconds N] [--screenshot PATH]
+//
+// With --trigger, automatic detection is on and Privacy Mode waits for a call in one of those
+// applications (a conferencing hub's call audio, or any other trigger application running);
+// without it Privacy Mode is switched on at once.
 //
 // An application's ID is its desktop entry's id (for example "org.gnome.TextEditor" or
 // "com.slack.Slack"), or, for a program without a desktop entry, its window's WM_CLASS class.
@@ -34,7 +38,7 @@ namespace {
 std::atomic<bool> interrupted{false};
 
 void usage() {
-  std::cerr << "usage: corvane-x11-demo --protect ID[,ID...] [--seconds N] [--screenshot PATH]\n";
+  std::cerr << "usage: corvane-x11-demo --protect ID[,ID...] [--trigger ID[,ID...]] [--seconds N] [--screenshot PATH]\n";
 }
 
 }  // namespace
@@ -42,16 +46,17 @@ void usage() {
 int main(int argc, char** argv) {
   using namespace corvane;
   std::vector<AppRef> protectedApps;
+  std::vector<AppRef> triggerApps;
   double seconds = 0;
   std::string screenshot;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--protect" && hasValue) {
+    if ((arg == "--protect" || arg == "--trigger") && hasValue) {
       std::stringstream ids(argv[++i]);
       std::string id;
       while (std::getline(ids, id, ',')) {
-        if (!id.empty()) protectedApps.push_back({id, id});
+        if (!id.empty()) (arg == "--protect" ? protectedApps : triggerApps).push_back({id, id});
       }
     } else if (arg == "--seconds" && hasValue) {
       char* end = nullptr;
@@ -83,12 +88,19 @@ int main(int argc, char** argv) {
   MemoryDefaultsStore defaults;
   Preferences preferences(defaults, platform.dispatcher, log);
   preferences.protectedApps.set(protectedApps);
-  preferences.autoDetectEnabled.set(false);
+  preferences.triggerApps.set(triggerApps);
+  preferences.autoDetectEnabled.set(!triggerApps.empty());
   CoreServices services(platform, log);
   PrivacyController controller(services, preferences);
   controller.start();
-  controller.setPrivacy(true, true);
-  std::cerr << "corvane-x11-demo: Privacy Mode is on for";
+  if (triggerApps.empty()) {
+    controller.setPrivacy(true, true);
+    std::cerr << "corvane-x11-demo: Privacy Mode is on for";
+  } else {
+    std::cerr << "corvane-x11-demo: Privacy Mode waits for a call in";
+    for (const AppRef& app : triggerApps) std::cerr << " " << app.bundleID;
+    std::cerr << "; it will protect";
+  }
   for (const AppRef& app : protectedApps) std::cerr << " " << app.bundleID;
   std::cerr << " (Control-Alt-Super-B toggles, -P peeks while held)" << std::endl;
 
