@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include <charconv>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -84,6 +85,12 @@ struct PulseAudio::Shared {
 
   // Main queue: the new activity replaces the old one.
   void install(Activity next) {
+#ifndef NDEBUG
+    if (!dispatcher.main().isCurrent()) {
+      log.log("Linux audio: activity installed off the main queue");
+      std::abort();
+    }
+#endif
     const bool connected = next.connected;
     {
       std::lock_guard<std::mutex> lock(mutex);
