@@ -1,7 +1,9 @@
 #include "detect/share_detector.h"
 
+#include <algorithm>
 #include <set>
 
+#include "settings/preset_tags.h"
 #include "windows/conferencing.h"
 
 namespace corvane {
@@ -132,13 +134,19 @@ bool ShareDetector::triggerAppInCall() {
   for (const auto& app : sources_.workspace.runningApplications()) {
     if (app.bundleIdentifier) running.insert(*app.bundleIdentifier);
   }
+  // A trigger chosen by one platform's identifier is the same application under the others.
+  std::vector<std::string> bundleIDs;
+  for (const auto& trigger : triggerBundleIDs_) {
+    for (std::string& id : PresetTags::identifiersOf(trigger)) {
+      if (std::find(bundleIDs.begin(), bundleIDs.end(), id) == bundleIDs.end()) bundleIDs.push_back(std::move(id));
+    }
+  }
   // Timestamps of applications that quit or stopped being triggers are dropped, so that a later
   // launch has to show a full second of call audio again.
-  std::set<std::string> triggers(triggerBundleIDs_.begin(), triggerBundleIDs_.end());
+  std::set<std::string> triggers(bundleIDs.begin(), bundleIDs.end());
   std::erase_if(audioOnlySince_,
                 [&](const auto& item) { return !running.contains(item.first) || !triggers.contains(item.first); });
 
-  const std::vector<std::string> bundleIDs = triggerBundleIDs_;
   for (const auto& bundleID : bundleIDs) {
     if (!running.contains(bundleID)) continue;
     // A running trigger that is not a hub application (a dedicated meeting client) is a call.

@@ -108,6 +108,21 @@ TEST_F(ShareDetectorTest, RunningNonHubTriggerMakesReadyButNotSharing) {
   EXPECT_EQ(readyChanges.back(), (Change{1005.25, false}));
 }
 
+TEST_F(ShareDetectorTest, ATriggerIsTheSameApplicationUnderAnotherPlatformsIdentifier) {
+  const pid_t zoom = launch("us.zoom.Zoom");  // Zoom's Flatpak
+  start({"us.zoom.xos"});
+  EXPECT_TRUE(detector->isReady());
+  desktop.quitApp(zoom);
+  detector->setTriggerBundleIDs({"com.hnc.Discord"});
+  EXPECT_FALSE(detector->isReady());
+  // A hub under its Linux id: its call audio counts after the confirmation second.
+  desktop.audio().setProcessAudio(launch("discord"), {false, true});  // plays: the microphone stays idle
+  dispatcher.advance(0.75);
+  EXPECT_FALSE(detector->isReady());
+  dispatcher.advance(0.5);
+  EXPECT_TRUE(detector->isReady());
+}
+
 TEST_F(ShareDetectorTest, HubTriggerCountsOnlyWithAVisibleCallAndHubNamesAreHubsInAnyCase) {
   launch("com.microsoft.teams2");
   launch("TEAMS");
