@@ -116,7 +116,7 @@ struct State {
       case SimWindow::Look::desktopIcon: {
         const Rect b = w.bounds.standardized();
         const Rect tile(b.minX() + (b.width() - 56) / 2, b.minY(), 56, std::min(56.0, b.height()));
-        compositor.drawWindow(w.number, tile, world.contentColor(record), alpha, {}, 10);
+        compositor.fillRounded(w.number, tile, world.contentColor(record), alpha, 10);
         compositor.drawText(label, Point{b.minX() + 2, b.minY() + 60}, 10, false, 0xFFFFFF, b);
         return;
       }
@@ -131,7 +131,7 @@ struct State {
         const Rect card(b.maxX() - travel + (1 - eased) * travel, b.minY() + menuBar + 10, 356, 76);
         const Rect shown = card.intersection(b);
         if (shown.isNull() || !(shown.width() >= 1)) return;
-        compositor.drawWindow(w.number, shown, world.contentColor(record), alpha, {}, 14);
+        compositor.fillRounded(w.number, shown, world.contentColor(record), alpha, 14);
         const uint32_t ink = 0x1A1A1A;
         compositor.drawText(w.banner->app, Point{card.minX() + 14, card.minY() + 8}, 11, false, 0x555555, shown);
         compositor.drawText(w.banner->title, Point{card.minX() + 14, card.minY() + 26}, 13, true, ink, shown);

@@ -97,6 +97,31 @@ PixelBuffer makePicture(Size size) {
   return PixelBuffer(int(pixels.width), int(pixels.height));
 }
 
+void Compositor::fillRounded(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, double cornerRadius) {
+  if (bounds.isNull() || !(alpha > 0)) return;
+  const unsigned a = unsigned(std::lround(std::min(alpha, 1.0) * 255));
+  const Rect b = bounds.standardized();
+  const int64_t left = pixel(b.origin.x - origin_.x);
+  const int64_t top = pixel(b.origin.y - origin_.y);
+  const int64_t width = pixel(b.size.width);
+  const int64_t height = pixel(b.size.height);
+  const int64_t y0 = std::max<int64_t>(top, area_.y0);
+  const int64_t y1 = std::min<int64_t>(top + height, area_.y1);
+  const Color fill = colorFromRGB(rgb);
+  const bool watched = visibility_ && visibility_->isWatched(number);
+  for (int64_t y = y0; a > 0 && y < y1; ++y) {
+    const double inset = roundedRowInset(double(top), double(top + height), double(width), cornerRadius, int(y));
+    const int64_t xs = std::max<int64_t>(area_.x0, firstPixelAtOrAfter(double(left) + inset));
+    const int64_t xe = std::min<int64_t>(area_.x1, firstPixelAtOrAfter(double(left + width) - inset));
+    if (xs >= xe) continue;
+    if (target_) {
+      uint8_t* p = target_->pixel(int(xs), int(y));
+      for (int64_t x = xs; x < xe; ++x, p += 4) blend(p, fill, a);
+    }
+    if (visibility_) visibility_->cover(int(y), int(xs), int(xe), number, watched, float(a) / 255.0f);
+  }
+}
+
 void Compositor::drawPicture(WindowID number, const Rect& bounds, uint32_t rgb) {
   if (bounds.isNull()) return;
   const Rect b = bounds.standardized();

@@ -165,6 +165,9 @@ class Compositor {
   void drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, std::string_view label = {},
                   double cornerRadius = 0);
 
+  // A plain fill of `rgb` at `bounds` with its corners rounded by `cornerRadius` (a banner, an
+  // icon's tile), blended with `alpha`.
+  void fillRounded(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, double cornerRadius);
   // A desktop picture of window `number` at `bounds`: diagonal bands of `rgb` and a lighter shade,
   // opaque.
   void drawPicture(WindowID number, const Rect& bounds, uint32_t rgb);
