@@ -193,7 +193,12 @@ void DesktopBlurManager::refreshSourcesIfNeeded() {
     if (!screen.displayID) continue;
     auto found = mirrors_.find(*screen.displayID);
     if (found == mirrors_.end() || found->second->stopped() || found->second->exclusionUnconfirmed()) continue;
-    found->second->publish(captureRect(*screen.displayID), ids);
+    if (found->second->capture().isRunning()) {
+      found->second->publish(captureRect(*screen.displayID), ids);
+    } else {
+      // A helper that ended (or never started) is tried again, at most once a second.
+      found->second->show(screen.frame, captureRect(*screen.displayID), ids);
+    }
   }
 }
 

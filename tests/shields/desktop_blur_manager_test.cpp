@@ -101,6 +101,21 @@ TEST_F(DesktopBlurManagerTest, ASuppressedMirrorStaysHiddenUntilTheFramebufferSh
   EXPECT_TRUE(manager->mirrors().at(1)->capture().frame()->paused());
 }
 
+TEST_F(DesktopBlurManagerTest, AHelperThatEndedIsStartedAgainByTheRefreshes) {
+  manager->setActive(true);
+  dispatcher.advance(0.2);
+  DesktopScreenMirror& mirror = *manager->mirrors().at(1);
+  ASSERT_TRUE(mirror.capture().isRunning());
+  mirror.capture().frame()->requestStop();  // the helper ends at its next iteration
+  for (int i = 0; i < 15; ++i) {  // the controller's refreshes, ten a second
+    dispatcher.advance(0.1);
+    manager->setActive(true);
+  }
+  EXPECT_TRUE(mirror.capture().isRunning());
+  EXPECT_FALSE(mirror.capture().frame()->stop());
+  EXPECT_FALSE(mirror.capture().frame()->desktopCapture().windowIDs.empty());
+}
+
 TEST_F(DesktopBlurManagerTest, TintAndStrengthReachEveryFrost) {
   manager->setActive(true);
   manager->setTintAlpha(0.5);
