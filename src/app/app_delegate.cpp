@@ -175,7 +175,9 @@ TerminateReply AppDelegate::applicationShouldTerminate() {
 }
 
 void AppDelegate::applicationWillTerminate() {
-  if (controller_) controller_->overlays().shutdown();
+  if (!controller_) return;
+  controller_->overlays().shutdown();
+  controller_->notificationShield().shutdown();
 }
 
 void AppDelegate::requestTermination() {

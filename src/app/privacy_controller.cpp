@@ -70,6 +70,14 @@ PrivacyController::PrivacyController(CoreServices& services, Preferences& prefer
       ShareDetector::Sources{services.platform.workspace, services.screenCapture, services.framebufferShare,
                              services.callAudio, services.hubCallSource});
   hotkeys_ = std::make_unique<HotKeyManager>(input_);
+  ui::UserInterface& userInterface = services.platform.ui ? *services.platform.ui : *fallbacks_.ui;
+  desktopBlur_ = std::make_unique<DesktopBlurManager>(DesktopBlurManager::Dependencies{
+      services.platform.dispatcher, services.platform.windowServer, services.platform.screens,
+      services.platform.processes, userInterface, services.clearViewLog, MirrorHostClient::shared()});
+  notificationShield_ = std::make_unique<NotificationShield>(NotificationShield::Dependencies{
+      services.platform.dispatcher, services.platform.windowServer, services.platform.workspace,
+      services.platform.screens, services.platform.processes, userInterface, services.clearViewLog,
+      MirrorHostClient::shared()});
 }
 
 PrivacyController::~PrivacyController() {
@@ -176,6 +184,10 @@ void PrivacyController::start() {
     (*alive)->overlays_->setClearViewActive(true);
     (*alive)->syncAppSwitcherTap();
   }));
+  cancellables_.push_back(platform.application.addObserver(ApplicationNotification::didChangeScreenParameters, [weak] {
+    auto alive = weak.lock();
+    if (alive && *alive && (*alive)->desktopBlur_->active()) (*alive)->desktopBlur_->rebuild();
+  }));
   observeWindowChanges();
 }
 
@@ -219,6 +231,9 @@ void PrivacyController::configureFromPreferences() {
   overlays_->setTintAlpha(tint);
   overlays_->setBlurIntensity(strength);
   overlays_->setClearViewActive(true);
+  desktopBlur_->setTintAlpha(tint);
+  desktopBlur_->setBlurIntensity(strength);
+  notificationShield_->setTintAlpha(tint);
 
   std::vector<std::string> triggers;
   for (const auto& app : prefs_.triggerApps()) triggers.push_back(app.bundleID);
@@ -250,12 +265,19 @@ void PrivacyController::refresh() {
   overlays_->handleDumpRequestIfNeeded();
   if (!shieldsInForce()) {
     overlays_->clear();
+    desktopBlur_->setActive(false);
+    notificationShield_->setActive(false);
     return;
   }
   // One read of the window list, shared by every question this refresh asks of it.
   const WindowTracker::Snapshot snapshot(services_.tracker);
-  overlays_->setMirrorsSuppressed(framebufferShareCheck(snapshot));
+  const bool suppressed = framebufferShareCheck(snapshot);
+  overlays_->setMirrorsSuppressed(suppressed);
+  desktopBlur_->setMirrorsSuppressed(suppressed);
+  notificationShield_->setMirrorsSuppressed(suppressed);
   overlays_->update(services_.tracker.protectedWindows(prefs_.protectedApps()));
+  desktopBlur_->setActive(prefs_.blurDesktop() && detector_->isSharing());
+  notificationShield_->setActive(true);
 }
 
 void PrivacyController::startRefreshing() {
@@ -304,6 +326,7 @@ void PrivacyController::handlePointerDown(Point location) {
     if (auto* follower = overlays_->follower()) follower->pointerDown(true);
   }
   overlays_->preDemoteForForeignClick(location);
+  notificationShield_->pointerDown(location);
 }
 
 void PrivacyController::handleGlobalPointerEvent(const InputEvent& event) {

@@ -31,6 +31,8 @@
 #include "overlay/overlay_manager.h"
 #include "platform/input.h"
 #include "settings/app_ref.h"
+#include "shields/desktop_blur_manager.h"
+#include "shields/notification_shield.h"
 
 namespace corvane {
 
@@ -90,6 +92,8 @@ class PrivacyController {
   OverlayManager& overlays() { return *overlays_; }
   ShareDetector& detector() { return *detector_; }
   HotKeyManager& hotkeys() { return *hotkeys_; }
+  DesktopBlurManager& desktopBlur() { return *desktopBlur_; }
+  NotificationShield& notificationShield() { return *notificationShield_; }
 
   // Called after every visible state change.
   std::function<void()> onStateChange;
@@ -128,6 +132,8 @@ class PrivacyController {
   std::unique_ptr<OverlayManager> overlays_;
   std::unique_ptr<ShareDetector> detector_;
   std::unique_ptr<HotKeyManager> hotkeys_;
+  std::unique_ptr<DesktopBlurManager> desktopBlur_;
+  std::unique_ptr<NotificationShield> notificationShield_;
   std::unique_ptr<Timer> refreshTimer_;
   std::unique_ptr<EventMonitor> globalMouseMonitor_;
   std::unique_ptr<EventMonitor> localMouseMonitor_;

@@ -63,6 +63,33 @@ TEST_F(ScenarioLoaderTest, NumbersAreRefusedOutsideTheirRangesInsteadOfWrapping)
   EXPECT_EQ(fine->meetingWindows, std::set<int64_t>{4294967295});
 }
 
+TEST_F(ScenarioLoaderTest, BannersAndTheDesktopPictureAreCheckedBeforeAnythingPlays) {
+  const std::pair<json, std::string> events[] = {
+      {{{"at", 1}, {"event", "notify"}, {"app", "Mail"}}, "missing \"title\""},
+      {{{"at", 1}, {"event", "notify"}, {"app", "Mail"}, {"title", 7}}, "expected strings"},
+      {{{"at", 1}, {"event", "notify"}, {"app", "Mail"}, {"title", "t"}, {"seconds", 0}}, "seconds: expected"},
+      {{{"at", 1}, {"event", "preferences"}, {"set", {{"blurDesktop", "yes"}}}}, "blurDesktop: expected true or false"},
+  };
+  for (const auto& [event, message] : events) {
+    EXPECT_FALSE(load(withEvent(event))) << event.dump();
+    EXPECT_NE(error.find(message), std::string::npos) << error;
+  }
+  json doc = json::parse(withEvent({{"at", 1}, {"event", "notify"}, {"app", "Mail"}, {"title", "Payroll"}}));
+  for (const json& picture : {json{{"color", "blue"}}, json{{"color", "#123456"}, {"icons", {1}}},
+                              json{{"color", "#123456"}, {"size", 3}}}) {
+    doc["desktopPicture"] = picture;
+    EXPECT_FALSE(load(doc.dump())) << picture.dump();
+    EXPECT_NE(error.find("desktopPicture"), std::string::npos) << error;
+  }
+  doc["desktopPicture"] = {{"color", "#2E6B8A"}, {"icons", {"Budget.xlsx"}}};
+  doc["preferences"] = {{"blurDesktop", true}};
+  auto fine = load(doc.dump());
+  ASSERT_TRUE(fine) << error;
+  EXPECT_EQ(fine->desktopPictureColor, 0x2E6B8Au);
+  EXPECT_EQ(fine->desktopIcons, std::vector<std::string>{"Budget.xlsx"});
+  EXPECT_TRUE(fine->blurDesktop);
+}
+
 // The scenario's motion model and window server replace the desktop file's; they are checked as
 // the desktop's are, when the desktop loads.
 TEST_F(ScenarioLoaderTest, AScenarioMayPlayItsDesktopOnAnotherMotionModel) {

@@ -64,6 +64,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"accessibility", {{}, {"trusted", "apps", "windows"}}},
       {"policy", {{"document"}, {}}},
       {"meetingWindows", {{"windows"}, {}}},
+      {"notify", {{"app", "title"}, {"body", "seconds"}}},
   };
   return shapes;
 }
@@ -248,6 +249,15 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     return std::string("expected \"windows\", \"apps\" or \"trusted\"");
   }
   if (e.kind == "policy" && !s["document"].is_object()) return std::string("document: expected a policy object");
+  if (e.kind == "notify") {
+    if (!s["app"].is_string() || !s["title"].is_string() || (s.contains("body") && !s["body"].is_string())) {
+      return std::string("app, title and body: expected strings");
+    }
+    if (s.contains("seconds") &&
+        (!s["seconds"].is_number() || s["seconds"].get<double>() <= 0 || s["seconds"].get<double>() > 600)) {
+      return std::string("seconds: expected seconds above 0, at most 600");
+    }
+  }
   if (e.kind == "meetingWindows") {
     if (!s["windows"].is_array() || !std::all_of(s["windows"].begin(), s["windows"].end(),
                                                    [](const json& v) { return isWholeNumberIn(v, 1, UINT32_MAX); })) {
@@ -277,6 +287,9 @@ static bool readPreferences(const json& p, Scenario& s, const std::string& where
       if (!readApps(value, s.protectedApps, inner)) return what = where + ".protectedApps" + inner, false;
     } else if (key == "triggerApps") {
       if (!readApps(value, s.triggerApps, inner)) return what = where + ".triggerApps" + inner, false;
+    } else if (key == "blurDesktop") {
+      if (!value.is_boolean()) return what = where + ".blurDesktop: expected true or false", false;
+      s.blurDesktop = value.get<bool>();
     } else if (key == "autoDetectEnabled" || key == "requireCorvane") {
       if (!value.is_boolean()) return what = where + "." + key + ": expected true or false", false;
       (key == "autoDetectEnabled" ? s.autoDetectEnabled : s.requireCorvane) = value.get<bool>();
@@ -319,7 +332,7 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
   s.name = nameFromFile(path);
   static const std::set<std::string> known = {"name", "description", "desktop", "desktopFile", "preferences",
                                               "listenAccess", "meetingWindows", "duration", "timeline",
-                                              "motion", "windowServer"};
+                                              "motion", "windowServer", "desktopPicture"};
   for (const auto& [key, value] : doc.items()) {
     if (!known.contains(key)) return fail("unknown member \"" + key + "\"");
   }
@@ -363,6 +376,28 @@ std::optional<Scenario> loadScenarioText(const std::string& text, const std::str
         return fail("meetingWindows: expected an array of window numbers from 1 to " + std::to_string(UINT32_MAX));
       }
       s.meetingWindows.insert(n.get<int64_t>());
+    }
+  }
+  if (doc.contains("desktopPicture")) {
+    const json& picture = doc["desktopPicture"];
+    const auto color = picture.is_object() && picture.contains("color") && picture["color"].is_string()
+                           ? picture["color"].get<std::string>()
+                           : std::string();
+    if (color.size() != 7 || color[0] != '#' ||
+        color.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos) {
+      return fail("desktopPicture.color: expected a colour \"#RRGGBB\"");
+    }
+    s.desktopPictureColor = uint32_t(std::stoul(color.substr(1), nullptr, 16));
+    for (const auto& [key, value] : picture.items()) {
+      if (key != "color" && key != "icons") return fail("desktopPicture: unknown member \"" + key + "\"");
+    }
+    if (picture.contains("icons")) {
+      const json& icons = picture["icons"];
+      if (!icons.is_array() || icons.size() > 8 ||
+          !std::all_of(icons.begin(), icons.end(), [](const json& v) { return v.is_string(); })) {
+        return fail("desktopPicture.icons: expected up to 8 names");
+      }
+      for (const auto& name : icons) s.desktopIcons.push_back(name.get<std::string>());
     }
   }
   if (doc.contains("duration")) {

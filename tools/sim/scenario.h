@@ -30,6 +30,11 @@ struct Scenario {
   std::vector<AppRef> triggerApps;
   bool autoDetectEnabled = true;
   double blurIntensity = 0.5;
+  bool blurDesktop = false;
+  // The desktop picture's colour (0xRRGGBB) and the names of the icons on it, when the scenario
+  // puts one on the desktop.
+  std::optional<uint32_t> desktopPictureColor;
+  std::vector<std::string> desktopIcons;
   bool requireCorvane = false;
   bool listenAccess = true;
   // Windows that are allowed to show even though their application is protected (meeting windows

@@ -75,6 +75,7 @@ class Runner {
       return false;
     }
     reserveScriptedWindowNumbers();
+    addDesktopFurniture();
     // Helpers the application launches capture this live world, on its clock.
     runCaptureHelpersInProcess(desktop_);
     runMirrorHostInProcess(desktop_, clearViewLog_);
@@ -89,6 +90,7 @@ class Runner {
     desktop_.setDefaultsStore(defaults_.get());
     prefs_ = std::make_unique<Preferences>(*defaults_, dispatcher_, desktop_.systemLog());
     applyPreferences(sc_.protectedApps, sc_.triggerApps, sc_.autoDetectEnabled, sc_.blurIntensity, sc_.requireCorvane);
+    prefs_->blurDesktop.set(sc_.blurDesktop);
     dispatcher_.runUntilIdle();
 
     // The application's mirror host client, on the virtual clock; the host starts on first use.
@@ -170,6 +172,13 @@ class Runner {
                         {"overshootMaxPoints", std::round(overshootMax_ * 10) / 10},
                         {"overshootMeanPoints",
                          motionSamples_ ? std::round(overshootSum_ / double(motionSamples_) * 10) / 10 : 0.0}};
+    report["leaks"]["notificationFrames"] = notificationFrames_;
+    report["leaks"]["desktopFrames"] = desktopFrames_;
+    auto rounded = [](const std::optional<double>& v) {
+      return v ? json(std::floor(*v * 10000) / 10000) : json(nullptr);
+    };
+    report["clearView"]["notificationFidelity"] = rounded(notificationFidelity_);
+    report["clearView"]["desktopFidelity"] = rounded(desktopFidelity_);
     report["leakSpans"] = leakSpans_;
     report["timeline"] = timeline_;
     report["shareSignal"] = shareSignal_;
@@ -395,10 +404,106 @@ class Runner {
       if (set.contains("requireCorvane")) changed.requireCorvane = set["requireCorvane"].get<bool>();
       applyPreferences(changed.protectedApps, changed.triggerApps, changed.autoDetectEnabled, changed.blurIntensity,
                        changed.requireCorvane);
+      if (set.contains("blurDesktop")) prefs_->blurDesktop.set(set["blurDesktop"].get<bool>());
+      return true;
+    }
+    if (e.kind == "notify") {
+      const WindowID banner = desktop_.postNotification(s["app"].get<std::string>(), s["title"].get<std::string>(),
+                                                        s.value("body", std::string()), s.value("seconds", 5.0));
+      if (banner == 0) return error = "the notification service could not show a banner", false;
+      bannerPostedAt_ = now();
       return true;
     }
     error = "unknown event";
     return false;
+  }
+
+  // The desktop picture and icons, and the notification service when the timeline posts banners.
+  void addDesktopFurniture() {
+    if (sc_.desktopPictureColor) desktop_.setDesktopPicture(*sc_.desktopPictureColor, sc_.desktopIcons);
+    if (std::any_of(sc_.events.begin(), sc_.events.end(), [](const auto& e) { return e.kind == "notify"; })) {
+      desktop_.startNotificationService();
+    }
+  }
+
+  // What the shields beyond the overlays keep from the share: the banners while the shields are in
+  // force, and the desktop while it is to be frosted (blurDesktop, a share detected).
+  std::set<WindowID> bannerWindows() {
+    std::set<WindowID> result;
+    if (!controller()->shieldsInForce()) return result;
+    for (const auto& w : desktop_.windows()) {
+      if (w.look == sim::SimWindow::Look::banners && w.onScreen) result.insert(w.number);
+    }
+    return result;
+  }
+  bool desktopPrivate() {
+    return controller()->shieldsInForce() && prefs_->blurDesktop() && controller()->detector().isSharing();
+  }
+
+  // Counts the shields' leaks, and at rest how faithfully the user's view shows what the frost hides
+  // from the share: the share of the hidden content's pixels that the local view shows as the
+  // desktop would without the program (within a small difference per channel).
+  void sampleShields(double t) {
+    const auto banners = bannerWindows();
+    if (!banners.empty()) {
+      sim::countLeaks(desktop_, banners, shieldLeaks_);
+      if (shieldLeaks_.total() > 0) ++notificationFrames_;
+    }
+    std::set<WindowID> desktopContent;
+    if (desktopPrivate()) {
+      for (const WindowID number : desktop_.desktopWindows()) desktopContent.insert(number);
+      if (!desktopContent.empty()) {
+        sim::countLeaks(desktop_, desktopContent, shieldLeaks_);
+        if (shieldLeaks_.total() > 0) ++desktopFrames_;
+      }
+      if (!desktopSince_) desktopSince_ = t;
+    } else {
+      desktopSince_.reset();
+    }
+    // At rest: a banner that has settled (1 s after it was posted), a desktop frosted for 1 s with
+    // no banner arriving over it (a new banner's first frost is generous); at most twice a second.
+    if (t - lastFidelityAt_ < 0.5) return;
+    if (!banners.empty() && bannerPostedAt_ && now() - *bannerPostedAt_ >= 1.0) {
+      lastFidelityAt_ = t;
+      noteFidelity(notificationFidelity_, fidelity(banners));
+    }
+    const bool bannerAtRest = banners.empty() || (bannerPostedAt_ && now() - *bannerPostedAt_ >= 1.0);
+    if (!desktopContent.empty() && desktopSince_ && t - *desktopSince_ >= 1.0 && bannerAtRest) {
+      lastFidelityAt_ = t;
+      noteFidelity(desktopFidelity_, fidelity(desktopContent));
+    }
+  }
+
+  static void noteFidelity(std::optional<double>& lowest, std::optional<double> value) {
+    if (value) lowest = lowest ? std::min(*lowest, *value) : *value;
+  }
+
+  std::optional<double> fidelity(const std::set<WindowID>& content) {
+    const auto displays = desktop_.displays();
+    if (displays.empty()) return std::nullopt;
+    const DisplayID main = displays.front().id;
+    std::set<pid_t> program = {desktop_.selfPID()};
+    if (const pid_t host = mirrorHost_->hostPID(); host > 0) program.insert(host);
+    sim::VisibilityMap visibility;
+    visibility.watched = content;
+    const PixelBuffer reference = desktop_.renderLocalViewWithout(main, program, visibility);
+    const PixelBuffer local = desktop_.renderLocalView(main);
+    if (reference.isEmpty() || local.width != reference.width || local.height != reference.height) return std::nullopt;
+    uint64_t shown = 0, faithful = 0;
+    for (int y = 0; y < reference.height; ++y) {
+      for (int x = 0; x < reference.width; ++x) {
+        if (visibility.visibleAt(x, y) == 0) continue;
+        ++shown;
+        const uint8_t* a = reference.pixel(x, y);
+        const uint8_t* b = local.pixel(x, y);
+        if (std::abs(int(a[0]) - int(b[0])) <= 24 && std::abs(int(a[1]) - int(b[1])) <= 24 &&
+            std::abs(int(a[2]) - int(b[2])) <= 24) {
+          ++faithful;
+        }
+      }
+    }
+    if (shown == 0) return std::nullopt;
+    return double(faithful) / double(shown);
   }
 
   // The windows a script opens later keep their numbers: the program's own windows take others.
@@ -725,6 +830,7 @@ class Runner {
     }
 
     measureOvershoot(t);
+    sampleShields(t);
     if (exposedBeforeDetection()) ++beforeDetectionFrames_;
     auto hidden = mustNotBeSeen();
     if (hidden.empty()) return;
@@ -883,6 +989,14 @@ class Runner {
   int64_t unprobedFrames_ = 0;
   std::string unprobedWhy_;
   sim::LeakReport leaks_;  // reused from sample to sample
+  sim::LeakReport shieldLeaks_;
+  uint64_t notificationFrames_ = 0;
+  uint64_t desktopFrames_ = 0;
+  std::optional<double> bannerPostedAt_;
+  std::optional<double> desktopSince_;
+  double lastFidelityAt_ = -1;
+  std::optional<double> notificationFidelity_;
+  std::optional<double> desktopFidelity_;
   double speed_ = 0;
   std::string firstSteadyLeak_;
   json leakSpans_ = json::array();

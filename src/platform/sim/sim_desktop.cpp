@@ -92,6 +92,10 @@ struct State {
       drawScene(compositor, *w.scene, w.number, w.bounds, alpha, dispatcher.mediaTime());
       return;
     }
+    if (w.look != SimWindow::Look::generated) {
+      paintSystemWindow(compositor, record, alpha);
+      return;
+    }
     std::string_view label;
     if (w.title.kind == SimTitle::Kind::string && !w.title.text.empty()) {
       label = w.title.text;
@@ -99,6 +103,44 @@ struct State {
       label = *owner->name;
     }
     compositor.drawWindow(w.number, w.bounds, world.contentColor(record), alpha, label, w.cornerRadius);
+  }
+
+  // With the lock held. The desktop picture, an icon, or the banner window with its banner.
+  void paintSystemWindow(Compositor& compositor, const WindowRecord& record, double alpha) const {
+    const SimWindow& w = record.window;
+    const std::string label = w.title.kind == SimTitle::Kind::string ? w.title.text : std::string();
+    switch (w.look) {
+      case SimWindow::Look::desktopPicture:
+        compositor.drawPicture(w.number, w.bounds, world.contentColor(record));
+        return;
+      case SimWindow::Look::desktopIcon: {
+        const Rect b = w.bounds.standardized();
+        const Rect tile(b.minX() + (b.width() - 56) / 2, b.minY(), 56, std::min(56.0, b.height()));
+        compositor.fillRounded(w.number, tile, world.contentColor(record), alpha, 10);
+        compositor.drawText(label, Point{b.minX() + 2, b.minY() + 60}, 10, false, 0xFFFFFF, b);
+        return;
+      }
+      case SimWindow::Look::banners: {
+        if (!w.banner) return;
+        const Rect b = w.bounds.standardized();
+        const double progress =
+            std::clamp((dispatcher.mediaTime() - w.banner->shownAt) / SimDesktop::kBannerSlideSeconds, 0.0, 1.0);
+        const double eased = 1 - (1 - progress) * (1 - progress) * (1 - progress);
+        const double travel = 356 + 16;
+        const double menuBar = world.displays.empty() ? 25 : world.displays.front().menuBarHeight;
+        const Rect card(b.maxX() - travel + (1 - eased) * travel, b.minY() + menuBar + 10, 356, 76);
+        const Rect shown = card.intersection(b);
+        if (shown.isNull() || !(shown.width() >= 1)) return;
+        compositor.fillRounded(w.number, shown, world.contentColor(record), alpha, 14);
+        const uint32_t ink = 0x1A1A1A;
+        compositor.drawText(w.banner->app, Point{card.minX() + 14, card.minY() + 8}, 11, false, 0x555555, shown);
+        compositor.drawText(w.banner->title, Point{card.minX() + 14, card.minY() + 26}, 13, true, ink, shown);
+        compositor.drawText(w.banner->body, Point{card.minX() + 14, card.minY() + 48}, 12, false, ink, shown);
+        return;
+      }
+      case SimWindow::Look::generated:
+        return;
+    }
   }
 
   // With the lock held.
@@ -111,13 +153,15 @@ struct State {
   }
 
   // With the lock held. The compositor walks the windows back to front over the display's area.
-  PixelBuffer render(const SimDisplay& display, bool shareView, VisibilityMap* visibility = nullptr) const {
+  PixelBuffer render(const SimDisplay& display, bool shareView, VisibilityMap* visibility = nullptr,
+                     const std::set<pid_t>* leftOut = nullptr) const {
     PixelBuffer picture = makePicture(display.frame.size);
     if (visibility) visibility->reset(picture.width, picture.height);
     Compositor compositor(picture, display.frame.origin, visibility);
     compositor.fillBackground();
     for (auto it = world.windows.rbegin(); it != world.windows.rend(); ++it) {
       if (!it->isVisible() || (shareView && !isCapturable(it->window))) continue;
+      if (leftOut && leftOut->contains(it->window.ownerPID)) continue;
       paint(compositor, *it, it->window.alpha);
     }
     if (menuBar && !world.displays.empty() && &display == &world.displays.front()) {
@@ -984,6 +1028,10 @@ double SimDesktop::mainDisplayHeight() const {
   return impl_->world.mainDisplayHeight();
 }
 
+bool SimDesktop::setBanner(WindowID number, std::optional<SimWindow::Banner> banner) {
+  return impl_->editWindow(number, [&](SimWindow& w) { w.banner = std::move(banner); });
+}
+
 std::optional<PixelBuffer> SimDesktop::windowContent(WindowID number) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   const WindowRecord* record = impl_->world.findWindow(number);
@@ -1036,6 +1084,17 @@ PixelBuffer SimDesktop::renderLocalView(DisplayID display) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   const SimDisplay* d = impl_->findDisplay(display);
   return d ? impl_->render(*d, false) : PixelBuffer();
+}
+
+PixelBuffer SimDesktop::renderLocalViewWithout(DisplayID display, const std::set<pid_t>& owners,
+                                               VisibilityMap& visibility) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const SimDisplay* d = impl_->findDisplay(display);
+  if (!d) {
+    visibility.reset(0, 0);
+    return PixelBuffer();
+  }
+  return impl_->render(*d, false, &visibility, &owners);
 }
 
 bool SimDesktop::recordShareVisibility(DisplayID display, VisibilityMap& visibility) const {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -123,6 +124,16 @@ struct SimWindow {
   // The committed content of one of the program's own windows (sim_ui.h); drawn instead of the
   // generated content when present.
   std::shared_ptr<const WindowScene> scene;
+  // What a window of the system draws instead of the generated content: the desktop picture, a
+  // desktop icon (a rounded tile labelled with its title), or the notification service's banner
+  // window, transparent but for the banner that slides in from its right edge.
+  enum class Look { generated, desktopPicture, desktopIcon, banners };
+  Look look = Look::generated;
+  struct Banner {
+    std::string app, title, body;
+    double shownAt = 0;  // media time the banner began to slide in
+  };
+  std::optional<Banner> banner;
   // Entry keys deliberately spoiled for tests of the readers: keys listed here are left out of the
   // window-list entry ("number", "layer", "ownerPID", "alpha", "bounds", "name", ...), and keys in
   // `wrongTypeKeys` carry a string instead of their proper type.
@@ -251,6 +262,10 @@ class SimDesktop {
   // unknown display or one too large to draw.
   PixelBuffer renderShareView(DisplayID display) const;
   PixelBuffer renderLocalView(DisplayID display) const;
+  // The local view of `display` without the windows of `owners` (what the user would see without
+  // them), recording in `visibility` where each watched window shows.
+  PixelBuffer renderLocalViewWithout(DisplayID display, const std::set<pid_t>& owners,
+                                     VisibilityMap& visibility) const;
   // Records in `visibility` what the share view of `display` would record for the map's area (set
   // by its reset; picture pixels of that display, which must lie inside the picture), without
   // drawing: the leak probe's input. False, with nothing recorded, for an unknown display, one too
@@ -342,6 +357,27 @@ class SimDesktop {
                                                 std::string* error);
   std::optional<WindowID> addWindowFromDescription(const nlohmann::json& description, const std::string& path,
                                                    std::string* error);
+
+  // ---- The desktop picture and the notification service (sim_notifications.cpp) --------------
+  // The desktop picture of every display (a window of "Dock" named "Wallpaper-<display id>" at the
+  // desktop level, in `rgb`) and the icons on the main display (windows of "Finder" at the
+  // desktop-icon level, named after the files, down the left edge). Replaces an earlier picture.
+  void setDesktopPicture(uint32_t rgb, const std::vector<std::string>& icons);
+  // The desktop picture's and the icons' windows.
+  std::vector<WindowID> desktopWindows() const;
+  // The notification service: the process "Notification Center"
+  // (com.apple.notificationcenterui) with one banner window over the top-right corner of the main
+  // display, 480 points wide and 400 high from the display's top edge, at level 23 above the Dock.
+  // The window stays off screen until a banner is posted; started on first use.
+  WindowID startNotificationService();
+  // A banner: the window comes on screen at once, transparent, and the banner (356 x 76 points,
+  // 16 points from the right edge, 10 below the menu bar) slides in from the right in
+  // kBannerSlideSeconds; after `seconds` the window leaves the screen. A newer banner replaces it.
+  static constexpr double kBannerSlideSeconds = 0.3;
+  static constexpr int64_t kBannerLevel = 23;
+  WindowID postNotification(const std::string& app, const std::string& title, const std::string& body,
+                            double seconds);
+  bool setBanner(WindowID number, std::optional<SimWindow::Banner> banner);
 
   // ---- Ports -------------------------------------------------------------------------------
   // The window list: front to back, banded by level. "On-screen only" drops off-screen and

@@ -97,6 +97,67 @@ PixelBuffer makePicture(Size size) {
   return PixelBuffer(int(pixels.width), int(pixels.height));
 }
 
+void Compositor::fillRounded(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, double cornerRadius) {
+  if (bounds.isNull() || !(alpha > 0)) return;
+  const unsigned a = unsigned(std::lround(std::min(alpha, 1.0) * 255));
+  const Rect b = bounds.standardized();
+  const int64_t left = pixel(b.origin.x - origin_.x);
+  const int64_t top = pixel(b.origin.y - origin_.y);
+  const int64_t width = pixel(b.size.width);
+  const int64_t height = pixel(b.size.height);
+  const int64_t y0 = std::max<int64_t>(top, area_.y0);
+  const int64_t y1 = std::min<int64_t>(top + height, area_.y1);
+  const Color fill = colorFromRGB(rgb);
+  const bool watched = visibility_ && visibility_->isWatched(number);
+  for (int64_t y = y0; a > 0 && y < y1; ++y) {
+    const double inset = roundedRowInset(double(top), double(top + height), double(width), cornerRadius, int(y));
+    const int64_t xs = std::max<int64_t>(area_.x0, firstPixelAtOrAfter(double(left) + inset));
+    const int64_t xe = std::min<int64_t>(area_.x1, firstPixelAtOrAfter(double(left + width) - inset));
+    if (xs >= xe) continue;
+    if (target_) {
+      uint8_t* p = target_->pixel(int(xs), int(y));
+      for (int64_t x = xs; x < xe; ++x, p += 4) blend(p, fill, a);
+    }
+    if (visibility_) visibility_->cover(int(y), int(xs), int(xe), number, watched, float(a) / 255.0f);
+  }
+}
+
+void Compositor::drawPicture(WindowID number, const Rect& bounds, uint32_t rgb) {
+  if (bounds.isNull()) return;
+  const Rect b = bounds.standardized();
+  const int64_t left = pixel(b.origin.x - origin_.x);
+  const int64_t top = pixel(b.origin.y - origin_.y);
+  const int64_t x0 = std::max<int64_t>(left, area_.x0);
+  const int64_t y0 = std::max<int64_t>(top, area_.y0);
+  const int64_t x1 = std::min<int64_t>(left + pixel(b.size.width), area_.x1);
+  const int64_t y1 = std::min<int64_t>(top + pixel(b.size.height), area_.y1);
+  if (x0 >= x1 || y0 >= y1) return;
+  const Color base = colorFromRGB(rgb);
+  const Color shade = lighter(base);
+  for (int64_t y = y0; target_ && y < y1; ++y) {
+    uint8_t* p = target_->pixel(int(x0), int(y));
+    for (int64_t x = x0; x < x1; ++x, p += 4) blend(p, ((x - left) + (y - top)) / 96 % 2 ? shade : base, 255);
+  }
+  if (visibility_) {
+    const bool watched = visibility_->isWatched(number);
+    for (int64_t y = y0; y < y1; ++y) visibility_->cover(int(y), int(x0), int(x1), number, watched, 1.0f);
+  }
+}
+
+void Compositor::drawText(std::string_view text, Point topLeft, double pointSize, bool bold, uint32_t rgb,
+                          const Rect& clip) {
+  if (!target_ || clip.isNull()) return;
+  const Rect c = clip.standardized();
+  const int x0 = int(std::max<int64_t>(pixel(c.minX() - origin_.x), area_.x0));
+  const int y0 = int(std::max<int64_t>(pixel(c.minY() - origin_.y), area_.y0));
+  const int x1 = int(std::min<int64_t>(pixel(c.maxX() - origin_.x), area_.x1));
+  const int y1 = int(std::min<int64_t>(pixel(c.maxY() - origin_.y), area_.y1));
+  if (x0 >= x1 || y0 >= y1) return;
+  const Color ink = colorFromRGB(rgb);
+  forEachTextPixel(text, topLeft.x - origin_.x, topLeft.y - origin_.y, pointSize, bold, x0, y0, x1, y1,
+                   [&](int x, int y) { blend(target_->pixel(x, y), ink, 255); });
+}
+
 void Compositor::fillBackground() {
   if (!target_) return;
   const Color top{0x3B, 0x4F, 0x6B};

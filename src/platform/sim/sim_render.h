@@ -165,6 +165,16 @@ class Compositor {
   void drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, std::string_view label = {},
                   double cornerRadius = 0);
 
+  // A plain fill of `rgb` at `bounds` with its corners rounded by `cornerRadius` (a banner, an
+  // icon's tile), blended with `alpha`.
+  void fillRounded(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, double cornerRadius);
+  // A desktop picture of window `number` at `bounds`: diagonal bands of `rgb` and a lighter shade,
+  // opaque.
+  void drawPicture(WindowID number, const Rect& bounds, uint32_t rgb);
+  // One line of text in `rgb` with its top-left corner at `topLeft` (window-server space), clipped
+  // to `clip`. Text is part of what its window already drew: it records nothing of its own.
+  void drawText(std::string_view text, Point topLeft, double pointSize, bool bold, uint32_t rgb, const Rect& clip);
+
   // The picture drawn into; null when only visibility is recorded.
   PixelBuffer* target() { return target_; }
   // The pixels that drawing touches.
