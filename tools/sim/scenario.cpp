@@ -64,6 +64,11 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"accessibility", {{}, {"trusted", "apps", "windows"}}},
       {"policy", {{"document"}, {}}},
       {"meetingWindows", {{"windows"}, {}}},
+      {"userInput", {{}, {}}},
+      {"screenLock", {{"locked"}, {}}},
+      {"wake", {{}, {}}},
+      {"installBuild", {{"build"}, {}}},
+      {"defaults", {{"key", "value"}, {}}},
   };
   return shapes;
 }
@@ -178,7 +183,7 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
       return std::string(range.key) + ": expected a whole number from " + rangeText(range.lo, range.hi);
     }
   }
-  for (const char* key : {"input", "output", "inUse", "granted", "release", "trusted"}) {
+  for (const char* key : {"input", "output", "inUse", "granted", "release", "trusted", "locked"}) {
     if (auto err = boolean(key)) return err;
   }
   for (const char* key : {"by", "size", "point", "origin"}) {
@@ -248,6 +253,15 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     return std::string("expected \"windows\", \"apps\" or \"trusted\"");
   }
   if (e.kind == "policy" && !s["document"].is_object()) return std::string("document: expected a policy object");
+  if (e.kind == "installBuild" && !isWholeNumberIn(s["build"], 0, int64_t(1) << 53)) {
+    return std::string("build: expected a build number (a whole number from 0)");
+  }
+  if (e.kind == "defaults") {
+    if (!s["key"].is_string() || s["key"].get<std::string>().empty()) return std::string("key: expected a defaults key");
+    if (!s["value"].is_number() && !s["value"].is_boolean() && !s["value"].is_string()) {
+      return std::string("value: expected a number, true or false, or a string");
+    }
+  }
   if (e.kind == "meetingWindows") {
     if (!s["windows"].is_array() || !std::all_of(s["windows"].begin(), s["windows"].end(),
                                                    [](const json& v) { return isWholeNumberIn(v, 1, UINT32_MAX); })) {
