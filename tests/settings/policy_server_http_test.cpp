@@ -60,7 +60,7 @@ struct LocalServer {
     });
     port = http.bind_to_any_port("127.0.0.1");
     thread = std::thread([this] { http.listen_after_bind(); });
-    http.wait_until_ready();
+    while (!http.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ~LocalServer() {
     delay = 0;

@@ -73,8 +73,12 @@ TEST(PolicyServerConfigurationTest, OnlyTheManagedSettingsConfigureAnAcceptableS
     if (row.forcedTokenFile) store.setForced(PolicyServer::tokenFileKey, PlistValue(*row.forcedTokenFile));
     auto configuration = PolicyServer::configuration(store, log);
     ASSERT_EQ(configuration.has_value(), row.expectedBase.has_value());
-    if (configuration) EXPECT_EQ(configuration->baseURL, *row.expectedBase);
-    if (row.logged) EXPECT_TRUE(log.contains(row.logged)) << (log.lines().empty() ? "" : log.lines().back());
+    if (configuration) {
+      EXPECT_EQ(configuration->baseURL, *row.expectedBase);
+    }
+    if (row.logged) {
+      EXPECT_TRUE(log.contains(row.logged)) << (log.lines().empty() ? "" : log.lines().back());
+    }
   }
   // The user's own settings never point the program at a server.
   MemoryDefaultsStore store;

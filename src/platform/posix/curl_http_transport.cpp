@@ -57,7 +57,7 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 CurlHttpTransport::CurlHttpTransport(Dispatcher& dispatcher)
-    : dispatcher_(dispatcher), alive_(std::make_shared<std::atomic<bool>>(true)), worker_([this] { run(); }) {
+    : dispatcher_(dispatcher), alive_(std::make_shared<std::atomic<bool>>(true)) {
   initialiseCurlOnce();
 }
 
@@ -69,13 +69,15 @@ CurlHttpTransport::~CurlHttpTransport() {
     jobs_.clear();
   }
   wake_.notify_all();
-  worker_.join();
+  if (worker_.joinable()) worker_.join();
 }
 
 void CurlHttpTransport::send(HttpRequest request, std::function<void(HttpResponse)> completion) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(Job{std::move(request), std::move(completion)});
+    // The thread starts with the first request: most processes never send one.
+    if (!worker_.joinable()) worker_ = std::thread([this] { run(); });
   }
   wake_.notify_one();
 }

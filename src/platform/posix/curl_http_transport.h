@@ -1,4 +1,4 @@
-// HTTP over libcurl, on a worker thread of its own: requests run one after another there, each
+// HTTP over libcurl, on a worker thread of its own (started by the first request): requests run one after another there, each
 // bounded by its timeout, and each response is posted to the dispatcher's main queue.
 //
 // Only http and https are spoken, redirects are not followed, and a body larger than the request's
@@ -45,7 +45,7 @@ class CurlHttpTransport final : public HttpTransport {
   std::deque<Job> jobs_;
   std::atomic<bool> stopping_{false};
   std::shared_ptr<std::atomic<bool>> alive_;
-  std::thread worker_;  // last: started once everything else exists
+  std::thread worker_;  // started under mutex_ by the first send()
 };
 
 }  // namespace corvane
