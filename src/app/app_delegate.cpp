@@ -3,10 +3,13 @@
 #include "app/core_services.h"
 #include "app/privacy_controller.h"
 #include "base/dispatch.h"
+#include "base/localization.h"
 #include "base/log.h"
+#include "lifecycle/app_updater.h"
 #include "lifecycle/required_corvane.h"
 #include "lifecycle/safe_restart.h"
 #include "platform/application.h"
+#include "platform/processes.h"
 #include "platform/ui.h"
 #include "settings/policy_file_watcher.h"
 #include "settings/preferences.h"
@@ -21,6 +24,9 @@ AppDelegate::AppDelegate(Dependencies dependencies)
 AppDelegate::~AppDelegate() {
   *alive_ = nullptr;
   deps_.safeRestart.isSharing = nullptr;
+  deps_.safeRestart.unconfigure();
+  updater_.reset();
+  policyServer_.reset();
   if (controller_) controller_->onStateChange = nullptr;
   // The menu's actions and the controller's callbacks refer to each other: the menu goes first.
   statusMenu_.reset();
@@ -42,7 +48,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 2-3.
   platform_.application.setActivationPolicy(ActivationPolicy::accessory);
   installEditMenu();
-  // 4. (The updater starts here once the application has one.)
+  // 4.
+  startUpdates();
   // 5. Policies delivered while running are applied on arrival.
   if (deps_.policyPath) {
     std::weak_ptr<AppDelegate*> weak = alive_;
@@ -55,9 +62,55 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 6. The cached policy, so that its locks hold from the first moment.
   applyCompanyPolicyResult(CompanyPolicy::applyCached(deps_.preferences));
   if (policyWatcher_) policyWatcher_->start();
+  connectPolicyServer();
   // 7.
   onMain([](AppDelegate& d) { d.startApp(); });
   return true;
+}
+
+void AppDelegate::startUpdates() {
+  CoreServices& services = deps_.services;
+  std::weak_ptr<AppDelegate*> weak = alive_;
+  const std::string executable = platform_.processes.executablePath();
+  deps_.safeRestart.configure(SafeRestart::Environment{
+      platform_.dispatcher, platform_.systemLog, platform_.processes, platform_.session, platform_.defaults,
+      [&services] { return services.framebufferShare.scan(); },
+      [&services] { return services.callAudio.microphoneInUse(); },
+      [weak] {
+        auto alive = weak.lock();
+        if (alive && *alive) (*alive)->requestTermination();
+      },
+      executable});
+  updater_ = std::make_unique<AppUpdater>(AppUpdater::Dependencies{
+      platform_.dispatcher, platform_.systemLog, deps_.safeRestart, platform_.defaults, platform_.session, platform_.ui,
+      deps_.version, runningBuildNumber(), executable, deps_.buildFilePath});
+  updater_->start();
+}
+
+void AppDelegate::connectPolicyServer() {
+  if (!platform_.defaults || !platform_.http) return;
+  auto configuration = PolicyServer::configuration(*platform_.defaults, platform_.systemLog);
+  if (!configuration) return;
+  std::weak_ptr<AppDelegate*> weak = alive_;
+  policyServer_ = std::make_unique<PolicyServer>(PolicyServer::Dependencies{
+      platform_.dispatcher, platform_.systemLog, *platform_.http, platform_.session, *configuration,
+      deps_.policyServerStatePath.empty() ? PolicyServer::standardStatePath() : deps_.policyServerStatePath,
+      [weak](const nlohmann::json& document) {
+        auto alive = weak.lock();
+        if (alive && *alive) (*alive)->deliverCompanyPolicy(document);
+      }});
+  policyServer_->start();
+}
+
+void AppDelegate::pushCompanyDefaults(std::function<void(const PolicyServer::PushResult&)> completion) {
+  if (!policyServer_) {
+    if (completion) {
+      completion(PolicyServer::PushResult{
+          false, localized("Corvane is not connected to your organization's server.", "Push settings without server")});
+    }
+    return;
+  }
+  policyServer_->pushDefaults(CompanyPolicy::snapshotForPush(deps_.preferences), std::move(completion));
 }
 
 void AppDelegate::installEditMenu() {
@@ -97,6 +150,10 @@ void AppDelegate::startApp() {
     } else {
       d.platform_.systemLog.log("Corvane: the settings window is not available in this build");
     }
+  };
+  statusMenu_->checkForUpdates = [weak] {
+    auto alive = weak.lock();
+    if (alive && *alive && (*alive)->updater_) (*alive)->updater_->checkManually();
   };
   statusMenu_->terminate = [weak] {
     auto alive = weak.lock();

@@ -18,9 +18,11 @@
 #include "app/status_menu_controller.h"
 #include "platform/platform.h"
 #include "settings/company_policy.h"
+#include "settings/policy_server.h"
 
 namespace corvane {
 
+class AppUpdater;
 class CoreServices;
 class PolicyFileWatcher;
 class Preferences;
@@ -44,6 +46,10 @@ class AppDelegate {
     std::string version;
     // The file company policies are delivered to; none: no delivery while running.
     std::optional<std::string> policyPath;
+    // Where the installed build number is read; empty: "corvane.build" beside the executable.
+    std::string buildFilePath = {};
+    // Where the organisation's server's last good policy is kept; empty: the user's state directory.
+    std::string policyServerStatePath = {};
   };
 
   explicit AppDelegate(Dependencies dependencies);
@@ -64,7 +70,13 @@ class AppDelegate {
   void deliverCompanyPolicy(const nlohmann::json& document);
   void applyCompanyPolicyResult(const CompanyPolicy::ApplyResult& result);
 
+  // Sends the current settings to the organisation's server as its defaults; the completion gets the
+  // success text or the error text (also when no server is configured).
+  void pushCompanyDefaults(std::function<void(const PolicyServer::PushResult&)> completion);
+
   PrivacyController* controller() const { return controller_.get(); }
+  AppUpdater* updater() const { return updater_.get(); }
+  PolicyServer* policyServer() const { return policyServer_.get(); }
   StatusMenuController* statusMenu() const { return statusMenu_.get(); }
 
   // Opens the settings window (a later part of the application); until it is set, the request is
@@ -77,6 +89,8 @@ class AppDelegate {
 
  private:
   void startApp();
+  void startUpdates();
+  void connectPolicyServer();
   void installEditMenu();
   void syncRequiredCorvane();
   void setLaunchAtLogin(bool enabled);
@@ -85,6 +99,8 @@ class AppDelegate {
   Dependencies deps_;
   Platform platform_;
   std::unique_ptr<PolicyFileWatcher> policyWatcher_;
+  std::unique_ptr<AppUpdater> updater_;
+  std::unique_ptr<PolicyServer> policyServer_;
   std::unique_ptr<PrivacyController> controller_;
   std::unique_ptr<StatusMenuController> statusMenu_;
   // Last: every callback handed out checks it.

@@ -10,11 +10,13 @@ class Audio;
 class Clock;
 class DefaultsStore;
 class Dispatcher;
+class HttpTransport;
 class Input;
 class LogSink;
 class LoginServices;
 class Processes;
 class Screens;
+class SessionState;
 class WindowServer;
 class WindowServerPrivate;
 class Workspace;
@@ -38,6 +40,8 @@ struct Platform {
   ui::UserInterface* ui = nullptr;
   LoginServices* loginServices = nullptr;  // the keep-alive service and the login item, when the backend has them
   Input* input = nullptr;  // event monitors, event taps, the pointer and hot keys, when the backend has them  // the program's own windows and views, when the backend has them
+  HttpTransport* http = nullptr;  // requests to the organisation's server, when the backend has them
+  SessionState* session = nullptr;  // idle time, screen lock and wake of the user's session, when the backend has them
 };
 
 }  // namespace corvane

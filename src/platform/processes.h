@@ -56,6 +56,11 @@ class Processes {
   virtual std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) = 0;
   // Runs a program (looked up in PATH when not absolute) and waits for it to end.
   virtual CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments) = 0;
+  // Starts a program (an absolute path) that outlives this process: in a session of its own, with
+  // standard input from /dev/null, never waited for. False, with the reason, when it could not
+  // start; a backend that cannot start programs this way always answers false.
+  virtual bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                             std::string* error);
 };
 
 }  // namespace corvane

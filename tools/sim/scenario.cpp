@@ -65,6 +65,11 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"policy", {{"document"}, {}}},
       {"meetingWindows", {{"windows"}, {}}},
       {"notify", {{"app", "title"}, {"body", "seconds"}}},
+      {"userInput", {{}, {}}},
+      {"screenLock", {{"locked"}, {}}},
+      {"wake", {{}, {}}},
+      {"installBuild", {{"build"}, {}}},
+      {"defaults", {{"key", "value"}, {}}},
   };
   return shapes;
 }
@@ -179,7 +184,7 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
       return std::string(range.key) + ": expected a whole number from " + rangeText(range.lo, range.hi);
     }
   }
-  for (const char* key : {"input", "output", "inUse", "granted", "release", "trusted"}) {
+  for (const char* key : {"input", "output", "inUse", "granted", "release", "trusted", "locked"}) {
     if (auto err = boolean(key)) return err;
   }
   for (const char* key : {"by", "size", "point", "origin"}) {
@@ -256,6 +261,15 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     if (s.contains("seconds") &&
         (!s["seconds"].is_number() || s["seconds"].get<double>() <= 0 || s["seconds"].get<double>() > 600)) {
       return std::string("seconds: expected seconds above 0, at most 600");
+    }
+  }
+  if (e.kind == "installBuild" && !isWholeNumberIn(s["build"], 0, int64_t(1) << 53)) {
+    return std::string("build: expected a build number (a whole number from 0)");
+  }
+  if (e.kind == "defaults") {
+    if (!s["key"].is_string() || s["key"].get<std::string>().empty()) return std::string("key: expected a defaults key");
+    if (!s["value"].is_number() && !s["value"].is_boolean() && !s["value"].is_string()) {
+      return std::string("value: expected a number, true or false, or a string");
     }
   }
   if (e.kind == "meetingWindows") {

@@ -22,9 +22,11 @@
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_input.h"
+#include "lifecycle/app_updater.h"
 #include "lifecycle/safe_restart.h"
 #include "platform/sim/sim_leak_probe.h"
 #include "platform/sim/sim_login_services.h"
+#include "platform/sim/sim_session.h"
 #include "platform/sim/sim_ui.h"
 #include "settings/company_policy.h"
 #include "settings/plist_defaults_store.h"
@@ -102,7 +104,8 @@ class Runner {
     // deliverPolicy).
     services_ = std::make_unique<CoreServices>(desktop_.platform(), clearViewLog_);
     delegate_ = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
-        *services_, *prefs_, safeRestart_, nullptr, std::string(applicationDomain), kApplicationVersion, std::nullopt});
+        *services_, *prefs_, safeRestart_, nullptr, std::string(applicationDomain), kApplicationVersion, std::nullopt,
+        buildFilePath()});
     delegate_->onStateChange = [this] { recordState(); };
     delegate_->openSettingsWindow = [this] { ++settingsOpened_; };
     delegate_->onPolicyApplied = [this](const CompanyPolicy& policy, const CompanyPolicy::ApplyResult& result) {
@@ -187,6 +190,7 @@ class Runner {
     report["policies"] = policies_;
     report["loginServices"] = loginServicesReport();
     report["settingsOpened"] = settingsOpened_;
+    report["updates"] = updatesReport();
     report["log"] = desktop_.systemLog().lines();
     report["speed"] = {{"cpuSeconds", std::round(cpu * 1000) / 1000},
                        {"simulatedSecondsPerCpuSecond", std::round(speed_ * 100) / 100}};
@@ -270,6 +274,7 @@ class Runner {
   bool apply(const ScenarioEvent& e, std::string& error) {
     const json& s = e.fields;
     sim::SimInput& input = desktop_.input();
+    if (auto handled = applySessionChange(e, error)) return *handled;
     if (e.kind == "launch") {
       auto pid = desktop_.launchAppFromDescription(s["app"], "app", &error);
       return pid.has_value();
@@ -504,6 +509,63 @@ class Runner {
     }
     if (shown == 0) return std::nullopt;
     return double(faithful) / double(shown);
+  }
+
+  // The installed build's number, as the package manager leaves it beside the executable.
+  std::string buildFilePath() const { return configDir_->path() + "/corvane.build"; }
+
+  // The user's session (input, screen lock, wake), a newly installed build and the application's
+  // defaults: whether it worked, or nothing for another kind. The user's own actions end idleness.
+  std::optional<bool> applySessionChange(const ScenarioEvent& e, std::string& error) {
+    static const std::set<std::string> userActions = {"userInput", "hotKey",   "commandTab",    "click",   "menu",
+                                                      "openMenu",  "closeMenu", "chooseMenuItem", "drag", "key"};
+    const json& s = e.fields;
+    sim::SimSession& session = desktop_.session();
+    if (userActions.contains(e.kind)) session.noteInput();
+    if (e.kind == "userInput") return true;
+    if (e.kind == "screenLock") {
+      session.setScreenLocked(s["locked"].get<bool>());
+      return true;
+    }
+    if (e.kind == "wake") {
+      session.wake();
+      return true;
+    }
+    if (e.kind == "installBuild") {
+      if (!writeFileText(std::to_string(s["build"].get<int64_t>()) + "\n", buildFilePath(), &error)) return false;
+      updates_["installed"].push_back({{"t", std::round(now() * 1000) / 1000}, {"build", s["build"]}});
+      return true;
+    }
+    if (e.kind == "defaults") {
+      const json& v = s["value"];
+      const PlistValue value = v.is_boolean() ? PlistValue(v.get<bool>())
+                               : v.is_number_integer() ? PlistValue(v.get<int64_t>())
+                               : v.is_number() ? PlistValue(v.get<double>())
+                                               : PlistValue(v.get<std::string>());
+      defaults_->set(applicationDomain, s["key"].get<std::string>(), value);
+      return true;
+    }
+    return std::nullopt;
+  }
+
+  // What the updater did: the builds installed, the relaunchers started, the alerts shown.
+  json updatesReport() {
+    json report = updates_;
+    report["runningBuild"] = runningBuildNumber();
+    json relaunches = json::array();
+    for (const auto& start : desktop_.detachedStarts()) {
+      relaunches.push_back({{"t", std::round((start.at - t0_) * 1000) / 1000},
+                            {"program", start.program},
+                            {"arguments", start.arguments}});
+    }
+    report["relaunches"] = relaunches;
+    report["restartingForUpdate"] = safeRestart_.isRestartingForUpdate();
+    json alerts = json::array();
+    for (const auto& alert : desktop_.ui().alertsShown()) {
+      alerts.push_back({{"message", alert.messageText}, {"informative", alert.informativeText}, {"buttons", alert.buttons}});
+    }
+    report["alerts"] = alerts;
+    return report;
   }
 
   // The windows a script opens later keep their numbers: the program's own windows take others.
@@ -962,6 +1024,7 @@ class Runner {
   std::unique_ptr<MirrorHostClient> mirrorHost_;
   std::unique_ptr<CoreServices> services_;
   SafeRestart safeRestart_;
+  json updates_ = {{"installed", json::array()}};
   std::unique_ptr<AppDelegate> delegate_;
   int64_t settingsOpened_ = 0;
   std::unique_ptr<PolicyFileWatcher> policyWatcher_;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -323,6 +324,68 @@ std::unique_ptr<ChildProcess> PosixProcesses::launch(const std::string& program,
     // No reaper: isRunning() still notices the end and then posts the handler.
   }
   return std::make_unique<PosixChild>(std::move(state), pipes);
+}
+
+bool PosixProcesses::startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                                   std::string* error) {
+  auto fail = [error](std::string reason) {
+    if (error) *error = std::move(reason);
+    return false;
+  };
+  if (program.empty() || program.front() != '/') return fail("not an absolute path: " + program);
+  // Everything the children need is made before the fork: after it only async-signal-safe calls.
+  std::vector<std::string> argStrings{program};
+  argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> envStrings = mergedEnvironment({});
+  std::vector<char*> argv = pointers(argStrings);
+  std::vector<char*> envp = pointers(envStrings);
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return fail(std::strerror(errno));
+  const pid_t child = ::fork();
+  if (child < 0) {
+    const int e = errno;
+    ::close(report[0]);
+    ::close(report[1]);
+    return fail(std::strerror(e));
+  }
+  if (child == 0) {
+    ::close(report[0]);
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild != 0) {
+      if (grandchild < 0) {
+        const int e = errno;
+        (void)!::write(report[1], &e, sizeof e);
+      }
+      ::_exit(0);
+    }
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null > 0) {
+      ::dup2(null, STDIN_FILENO);
+      ::close(null);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &defaultAction, nullptr);
+    ::execve(program.c_str(), argv.data(), envp.data());
+    const int e = errno;
+    (void)!::write(report[1], &e, sizeof e);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  int childError = 0;
+  ssize_t n;
+  while ((n = ::read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
+  }
+  ::close(report[0]);
+  if (n == ssize_t(sizeof childError)) return fail(std::strerror(childError));
+  return true;
 }
 
 CommandResult PosixProcesses::runCommand(const std::string& program, const std::vector<std::string>& arguments) {

@@ -39,6 +39,10 @@ class PosixProcesses final : public Processes {
   std::string executablePath() const override;
   std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) override;
   CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments) override;
+  // Forks twice, so that the program is no child of ours (init reaps it) and leads a session of its
+  // own; an exec failure comes back through a close-on-exec pipe.
+  bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                     std::string* error) override;
 
   // Points launchSelf() at another program; empty: the running executable again.
   void setExecutablePath(std::string path);

@@ -4,6 +4,7 @@
 
 #include "base/virtual_dispatcher.h"
 #include "platform/backend.h"
+#include "platform/posix/curl_http_transport.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace corvane {
@@ -12,9 +13,14 @@ namespace {
 
 class SimBackend final : public Backend {
  public:
-  SimBackend() : desktop(dispatcher) {}
+  SimBackend() : desktop(dispatcher), http(dispatcher) {}
   std::string name() const override { return "sim"; }
-  Platform platform() override { return desktop.platform(); }
+  // The organisation's server is a real one even on the simulated desktop.
+  Platform platform() override {
+    Platform platform = desktop.platform();
+    platform.http = &http;
+    return platform;
+  }
   void runLive() override {
     desktop.setRealTimePacing(true);
     desktop.setSystemLogToStandardError(true);
@@ -22,6 +28,7 @@ class SimBackend final : public Backend {
 
   VirtualDispatcher dispatcher;
   sim::SimDesktop desktop;
+  CurlHttpTransport http;
 };
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "platform/sim/sim_private_window_server.h"
 #include "platform/sim/sim_render.h"
 #include "platform/sim/sim_scene.h"
+#include "platform/sim/sim_session.h"
 #include "platform/sim/sim_ui.h"
 #include "platform/sim/sim_world.h"
 #include "settings/plist_defaults_store.h"
@@ -196,6 +197,7 @@ struct State {
   uint64_t windowListReads = 0;
   bool windowListAvailable = true;
   std::vector<std::string> commandsRun;
+  std::vector<SimDesktop::DetachedStart> detachedStarts;
   ActivationPolicy policy = ActivationPolicy::regular;  // when the world has no self application
   bool terminateRequested = false;
   bool running = false;
@@ -275,6 +277,9 @@ class SimProcesses final : public Processes {
   std::string executablePath() const override;
   std::unique_ptr<ChildProcess> launchSelf(const LaunchRequest& request) override;
   CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments) override;
+  // Recorded like a command, never started.
+  bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                     std::string* error) override;
 
  private:
   State& state_;
@@ -315,6 +320,7 @@ struct SimDesktop::Impl : State {
   std::unique_ptr<SimInput> input;                              // likewise
   std::unique_ptr<InProcessLauncher> inProcess;                 // likewise
   SimLoginServices loginServices;
+  SimSession session{dispatcher};
   // The system log handed out: the memory log, echoed to standard error when asked.
   struct EchoLog final : LogSink {
     explicit EchoLog(MemoryLog& m) : memory(m) {}
@@ -504,6 +510,13 @@ CommandResult SimProcesses::runCommand(const std::string& program, const std::ve
   std::lock_guard<std::mutex> lock(state_.mutex);
   state_.commandsRun.push_back(std::move(line));
   return CommandResult{0, {}};
+}
+
+bool SimProcesses::startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                                 std::string* /*error*/) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  state_.detachedStarts.push_back({program, arguments, state_.dispatcher.clock().mediaTime()});
+  return true;
 }
 
 // ---- Application ----------------------------------------------------------------------------
@@ -1135,7 +1148,13 @@ void SimDesktop::runInProcess(const std::string& flag, InProcessRole role) { imp
 InProcessLauncher& SimDesktop::inProcessLauncher() { return *impl_->inProcess; }
 
 
+std::vector<SimDesktop::DetachedStart> SimDesktop::detachedStarts() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->detachedStarts;
+}
+
 SimLoginServices& SimDesktop::loginServices() { return impl_->loginServices; }
+SimSession& SimDesktop::session() { return impl_->session; }
 
 void SimDesktop::setSystemLogToStandardError(bool echo) { impl_->echoLog.echo = echo; }
 
@@ -1213,6 +1232,7 @@ Platform SimDesktop::platform() {
   platform.ui = impl_->ui.get();
   platform.input = impl_->input.get();
   platform.loginServices = &impl_->loginServices;
+  platform.session = &impl_->session;
   return platform;
 }
 

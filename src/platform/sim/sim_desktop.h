@@ -49,6 +49,7 @@ class SimPrivateWindowServer;
 class SimUI;
 class SimInput;
 class SimLoginServices;
+class SimSession;
 struct MenuBarLook;
 struct VisibilityMap;
 struct WindowScene;
@@ -287,6 +288,14 @@ class SimDesktop {
   // Commands run through the processes port (program and arguments joined by blanks). They are
   // only recorded, never run, and report status 0 with no output.
   std::vector<std::string> commandsRun() const;
+  // Programs started detached through the processes port (the relauncher): recorded with the media
+  // time of the start, never run.
+  struct DetachedStart {
+    std::string program;
+    std::vector<std::string> arguments;
+    double at = 0;
+  };
+  std::vector<DetachedStart> detachedStarts() const;
   // The executable that launchSelf() starts and executablePath() reports; by default the running
   // one. Tests point it at another program.
   void setExecutablePath(std::string path);
@@ -339,6 +348,8 @@ class SimDesktop {
   SimInput& input();
   // The keep-alive service and login item, as recorded (sim_login_services.h).
   SimLoginServices& loginServices();
+  // The login session: idle time, screen lock and wake from sleep (sim_session.h).
+  SimSession& session();
   // The system log's lines also go to standard error (the live application's log).
   void setSystemLogToStandardError(bool echo);
   // The per-user defaults store the platform bundle hands out: by default the real property-list

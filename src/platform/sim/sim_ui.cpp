@@ -278,6 +278,11 @@ std::unique_ptr<ui::StatusItem> SimUI::makeStatusItem(double) {
 
 bool SimUI::hasSystemSymbol(const std::string& name) { return name.rfind("eye", 0) == 0; }
 
+std::optional<int> SimUI::runModalAlert(const ui::Alert& alert) {
+  alerts_.push_back(alert);
+  return 0;
+}
+
 size_t SimUI::statusItemCount() const { return state_->statusItems.size(); }
 
 std::optional<StatusItemLook> SimUI::statusItem(size_t index) const {

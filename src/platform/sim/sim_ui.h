@@ -49,6 +49,9 @@ class SimUI final : public ui::UserInterface {
   Dispatcher& dispatcher() override;
   std::unique_ptr<ui::StatusItem> makeStatusItem(double length) override;
   bool hasSystemSymbol(const std::string& name) override;
+  // The user reads the alert and presses its first button at once; the alert is recorded.
+  std::optional<int> runModalAlert(const ui::Alert& alert) override;
+  std::vector<ui::Alert> alertsShown() const { return alerts_; }
 
   // ---- Status items and their menus --------------------------------------------------------
   size_t statusItemCount() const;
@@ -86,6 +89,7 @@ class SimUI final : public ui::UserInterface {
 
  private:
   std::shared_ptr<State> state_;
+  std::vector<ui::Alert> alerts_;
 };
 
 }  // namespace corvane::sim

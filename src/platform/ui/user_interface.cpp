@@ -8,6 +8,8 @@ std::optional<Image> UserInterface::assetImage(const std::string&) { return std:
 
 bool UserInterface::hasSystemSymbol(const std::string&) { return false; }
 
+std::optional<int> UserInterface::runModalAlert(const Alert&) { return std::nullopt; }
+
 std::optional<ScreenInfo> UserInterface::mainScreen() {
   auto all = screens();
   if (all.empty()) return std::nullopt;

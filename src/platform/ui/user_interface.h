@@ -25,6 +25,14 @@ namespace corvane::ui {
 class Window;
 class WindowPeer;
 
+// A modal informational alert: a message, a line or two below it, and its buttons (the first is the
+// default one).
+struct Alert {
+  std::string messageText;
+  std::string informativeText;
+  std::vector<std::string> buttons;
+};
+
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
@@ -47,6 +55,9 @@ class UserInterface {
   virtual std::optional<Image> assetImage(const std::string& name);
   // Whether the system offers the symbol image of that name.
   virtual bool hasSystemSymbol(const std::string& name);
+  // Shows the alert and waits for the user: the index of the button chosen; none where the platform
+  // cannot show one.
+  virtual std::optional<int> runModalAlert(const Alert& alert);
 
   // The application's main menu (the edit menu that text fields need lives there); none at first.
   std::shared_ptr<Menu> mainMenu() const { return mainMenu_; }
