@@ -294,7 +294,17 @@ TEST_F(ClearViewQAMeetingTest, DumpsOfTheDemoMeetingPass) {
   for (const std::string& name : dumped) {
     SCOPED_TRACE(name);
     const std::string dumpDir = (out / (name + "-dump")).string();
-    ASSERT_TRUE(fs::exists(dumpDir + "/state.json"));
+    auto stateText = readFileText(dumpDir + "/state.json", &error);
+    ASSERT_TRUE(stateText) << error;
+    // The window order in the dump: every visible frost stands above the window it covers.
+    const json state = json::parse(*stateText);
+    const auto& stack = state["stack"];
+    auto at = [&](const json& window) { return std::find(stack.begin(), stack.end(), window) - stack.begin(); };
+    for (const json& frost : state["frost"]) {
+      if (frost["visible"] == true) {
+        EXPECT_LT(at(frost["window"]), at(frost["target"])) << frost.dump();
+      }
+    }
     auto result = processes.runCommand(CORVANE_EXE, {"--qa-composite", dumpDir, (out / (name + "-share.png")).string(),
                                                      (out / (name + "-qa")).string()});
     EXPECT_EQ(result.status, 0) << result.standardOutput;
