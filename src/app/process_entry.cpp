@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "app/app_delegate.h"
+#include "app/clear_view_qa.h"
 #include "app/core_services.h"
 #include "app/run_mode.h"
 #include "base/dispatch.h"
@@ -119,11 +120,6 @@ int startMenuBarApplication(Backend& backend, Platform& platform) {
   return 0;
 }
 
-int helperRoleMissing(RunRole role, std::ostream& err) {
-  err << "corvane: the " << roleFlag(role) << " role is not available in this build" << std::endl;
-  return 1;
-}
-
 }  // namespace
 
 int runCaptureWindowProbe(Platform& platform, uint32_t windowID, const std::string& path,
@@ -183,7 +179,7 @@ int runProcessEntry(const std::vector<std::string>& arguments, const BackendFact
       err << "ScreenCaptureKit probe requires macOS 14 or newer" << std::endl;
       return 1;
     case RunRole::qaComposite:
-      return helperRoleMissing(mode.role, err);
+      return ClearViewQA::run(mode.paths.at(0), mode.paths.at(1), mode.paths.at(2), out, err);
     case RunRole::mirrorHost:
     case RunRole::captureDesktop:
     case RunRole::captureNotifications:

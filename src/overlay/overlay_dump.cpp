@@ -5,6 +5,7 @@
 #include "base/format.h"
 #include "overlay/diagnostic_dump.h"
 #include "overlay/overlay_manager.h"
+#include "windows/window_tracker.h"
 
 namespace corvane {
 
@@ -70,6 +71,12 @@ void OverlayManager::handleDumpRequestIfNeeded() {
          p.frame.width(), p.frame.height(), c.minX(), c.minY(), c.width(), c.height(), p.note});
   }
   state["mirrors"] = mirrors;
+  // The on-screen windows front to back, so that a reader can tell what stands directly above what.
+  nlohmann::json stack = nlohmann::json::array();
+  for (const WindowListRecord& r : tracker_.readList(WindowListOption::onScreenOnly)) {
+    if (r.number) stack.push_back(*r.number);
+  }
+  state["stack"] = stack;
 
   std::string screenList;
   for (const ScreenInfo& s : screens) {
@@ -81,8 +88,14 @@ void OverlayManager::handleDumpRequestIfNeeded() {
   report += "screens=" + screenList + "\n";
   report += overlayLines + mirrorLines;
 
+  std::vector<std::pair<std::string, std::string>> files{{"state.json", state.dump(2) + "\n"}, {"report.txt", report}};
+  for (const MirrorStatus& p : plates) {
+    if (auto png = mirrors_->sourcePNG(p.target)) {
+      files.emplace_back("source-" + std::to_string(p.target) + ".png", std::string(png->begin(), png->end()));
+    }
+  }
   std::string error;
-  if (!DiagnosticDump::replaceDirectory(out, {{"state.json", state.dump(2) + "\n"}, {"report.txt", report}}, &error)) {
+  if (!DiagnosticDump::replaceDirectory(out, files, &error)) {
     clearViewLog_.log("Clear View dump not written: " + error);
     return;
   }

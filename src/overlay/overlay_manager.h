@@ -100,6 +100,8 @@ class OverlayManager {
   void updateMouseHandling(Point location);
   // When the trigger file exists, writes the diagnostic dump (see diagnostic_dump.h).
   void handleDumpRequestIfNeeded();
+  // Moves the dump's trigger file and output directory elsewhere (the simulated meeting's output).
+  void setDumpDirectory(std::string directory) { dumpDirectory_ = std::move(directory); }
   // One line for the status menu and the settings; none while Clear View is off.
   std::optional<std::string> clearViewStatus() const;
 

@@ -67,6 +67,8 @@ class OverlayMirrors {
   virtual void followResized(int64_t windowNumber, const Rect& frame, const Rect& visible) = 0;
 
   virtual std::vector<MirrorStatus> statuses() const = 0;
+  // The mirror's current frame of its window as PNG, for the diagnostic dump; none without one.
+  virtual std::optional<std::vector<uint8_t>> sourcePNG(int64_t /*windowNumber*/) const { return std::nullopt; }
 };
 
 }  // namespace corvane

@@ -6,6 +6,23 @@
 
 namespace corvane {
 
+WindowListSelection::WindowListSelection(uint32_t options, WindowID relativeTo, std::optional<size_t> relativeIndex) {
+  using namespace WindowListOption;
+  onScreen_ = options & onScreenOnly;
+  above_ = options & onScreenAboveWindow;
+  below_ = options & onScreenBelowWindow;
+  including_ = options & includingWindow;
+  excludeDesktop_ = options & excludeDesktopElements;
+  onlyVisible_ = onScreen_ || above_ || below_;
+  if (above_ || below_ || including_) {
+    if (relativeTo != 0 && relativeIndex) {
+      reference_ = relativeIndex;
+    } else if (relativeTo != 0 || !(above_ || below_)) {
+      none_ = true;
+    }
+  }
+}
+
 std::optional<int64_t> asInteger(const WindowListField& field) {
   if (!field) return std::nullopt;
   if (const auto* i = std::get_if<int64_t>(&*field)) return *i;

@@ -31,6 +31,32 @@ constexpr uint32_t includingWindow = 8;
 constexpr uint32_t excludeDesktopElements = 16;
 }  // namespace WindowListOption
 
+// Which entries of a front-to-back window list a window-list request returns, the same on every
+// backend: every window ("all"), the visible ones ("on screen only"), the visible ones in front of
+// or behind the relative window, the relative window itself ("including window", visible or not
+// unless "on screen only" is given too), less desktop elements when asked. A relative window that is
+// not in the list bounds an empty list; window number 0 with "above" or "below" bounds nothing.
+class WindowListSelection {
+ public:
+  // `relativeIndex`: where the relative window stands in the list; none when it is not there.
+  WindowListSelection(uint32_t options, WindowID relativeTo, std::optional<size_t> relativeIndex);
+
+  // The request can return nothing, whatever the list holds.
+  bool none() const { return none_; }
+  // Whether the entry at `index` is returned.
+  bool picks(size_t index, bool visible, bool desktopElement) const {
+    if (none_ || (excludeDesktop_ && desktopElement)) return false;
+    if (!reference_) return !onlyVisible_ || visible;
+    if (index == *reference_) return including_ && (!onScreen_ || visible);
+    return ((above_ && index < *reference_) || (below_ && index > *reference_)) && visible;
+  }
+
+ private:
+  bool onScreen_, above_, below_, including_, excludeDesktop_, onlyVisible_;
+  std::optional<size_t> reference_;
+  bool none_ = false;
+};
+
 // Window image options (combine with |).
 namespace WindowImageOption {
 constexpr uint32_t none = 0;

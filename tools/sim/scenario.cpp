@@ -48,7 +48,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"closeMenu", {{}, {}}},
       {"chooseMenuItem", {{"title"}, {}}},
       {"listenAccess", {{"granted"}, {}}},
-      {"picture", {{"name"}, {}}},
+      {"picture", {{"name"}, {"dump"}}},
       {"preferences", {{"set"}, {}}},
       {"minimise", {{"number"}, {}}},
       {"restore", {{"number"}, {}}},
@@ -229,6 +229,7 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
         return std::string("name: only letters, digits, '-' and '_' may be used");
       }
     }
+    if (s.contains("dump") && !s["dump"].is_boolean()) return std::string("dump: expected true or false");
   }
   if (e.kind == "preferences" && !s["set"].is_object()) return std::string("set: expected an object of preferences");
   if (e.kind == "setLevel") {

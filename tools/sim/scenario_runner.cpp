@@ -18,6 +18,7 @@
 #include "base/virtual_dispatcher.h"
 #include "in_process_roles.h"
 #include "mirrorhost/mirror_host_client.h"
+#include "overlay/diagnostic_dump.h"
 #include "platform/sim/sim_accessibility.h"
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_desktop.h"
@@ -385,7 +386,10 @@ class Runner {
       input.setListenAccessGranted(s["granted"].get<bool>());
       return true;
     }
-    if (e.kind == "picture") return takePicture(s["name"].get<std::string>(), error);
+    if (e.kind == "picture") {
+      if (s.value("dump", false) && !writeDump(s["name"].get<std::string>(), error)) return false;
+      return takePicture(s["name"].get<std::string>(), error);
+    }
     if (auto handled = applyDesktopChange(e, error)) return *handled;
     if (e.kind == "preferences") {
       Scenario changed = sc_;
@@ -797,6 +801,7 @@ class Runner {
     }
     if (!others.empty()) entry["otherDisplays"] = others;
     entry["privacy"] = controller()->isPrivacyActive();
+    if (auto dump = dumps_.find(name); dump != dumps_.end()) entry["dump"] = dump->second;
     if (auto item = desktop_.ui().statusItem()) entry["statusItem"] = {{"title", item->title}, {"toolTip", item->toolTip}};
     if (auto menu = desktop_.ui().openMenu()) {
       json rows = json::array();
@@ -807,6 +812,32 @@ class Runner {
       entry["menu"] = rows;
     }
     pictures_.push_back(entry);
+    return true;
+  }
+
+  // The overlay manager's diagnostic dump of this moment, into NAME-dump/: the manager writes it
+  // into a directory of this run's own, from where it is moved into place.
+  bool writeDump(const std::string& name, std::string& error) {
+    if (!dumpDir_) {
+      dumpDir_ = std::make_unique<PrivateDirectory>(outDir_, ".dump-", &error);
+      if (dumpDir_->path().empty()) return false;
+    }
+    OverlayManager& overlays = controller()->overlays();
+    overlays.setDumpDirectory(dumpDir_->path());
+    const std::string written = dumpDir_->path() + "/corvane-clearview-out";
+    if (!writeFileText("", dumpDir_->path() + "/corvane-clearview-dump", &error)) return false;
+    overlays.handleDumpRequestIfNeeded();
+    std::vector<std::pair<std::string, std::string>> files;
+    std::error_code failure;
+    for (const auto& entry : std::filesystem::directory_iterator(written, failure)) {
+      auto contents = readFileText(entry.path().string(), &error);
+      if (!contents) return false;
+      files.emplace_back(entry.path().filename().string(), std::move(*contents));
+    }
+    if (failure || files.empty()) return error = "the diagnostic dump was not written", false;
+    const std::string path = outDir_ + "/" + name + "-dump";
+    if (!DiagnosticDump::replaceDirectory(path, files, &error)) return false;
+    dumps_[name] = path;
     return true;
   }
 
@@ -1038,6 +1069,8 @@ class Runner {
   json timeline_ = json::array();
   json shareSignal_ = json::array();
   json pictures_ = json::array();
+  std::unique_ptr<PrivateDirectory> dumpDir_;
+  std::map<std::string, std::string> dumps_;  // picture name -> its dump directory
   int64_t frames_ = 0;
   int64_t steadyFrames_ = 0;
   int64_t appearFrames_ = 0;

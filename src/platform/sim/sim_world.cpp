@@ -224,39 +224,15 @@ bool World::orderWindow(WindowID number, bool above, WindowID relativeTo) {
 
 void World::copyWindowInfo(uint32_t options, WindowID relativeTo, std::vector<WindowListEntry>& out,
                            double now) const {
-  using namespace WindowListOption;
-  const bool onScreen = options & onScreenOnly;
-  const bool above = options & onScreenAboveWindow;
-  const bool below = options & onScreenBelowWindow;
-  const bool including = options & includingWindow;
-  const bool excludeDesktop = options & excludeDesktopElements;
-
-  // The relative window's index; "none" when the options do not use one, or when it is 0 with
-  // "above" or "below", which then bound nothing.
-  constexpr size_t none = SIZE_MAX;
-  size_t reference = none;
-  if (above || below || including) {
-    ptrdiff_t i = relativeTo == 0 ? -1 : indexOf(relativeTo);
-    if (i >= 0) {
-      reference = size_t(i);
-    } else if (relativeTo != 0 || !(above || below)) {
-      return;
-    }
-  }
-  const bool onlyVisible = onScreen || above || below;
+  std::optional<size_t> relativeIndex;
+  if (ptrdiff_t i = relativeTo == 0 ? -1 : indexOf(relativeTo); i >= 0) relativeIndex = size_t(i);
+  const WindowListSelection selection(options, relativeTo, relativeIndex);
+  if (selection.none()) return;
 
   out.reserve(out.size() + windows.size());
   for (size_t i = 0; i < windows.size(); ++i) {
     const WindowRecord& record = windows[i];
-    bool pick;
-    if (reference == none) {
-      pick = !onlyVisible || record.isVisible();
-    } else if (i == reference) {
-      pick = including && (!onScreen || record.isVisible());
-    } else {
-      pick = ((above && i < reference) || (below && i > reference)) && record.isVisible();
-    }
-    if (!pick || (excludeDesktop && record.isDesktopElement())) continue;
+    if (!selection.picks(i, record.isVisible(), record.isDesktopElement())) continue;
 
     const SimWindow& w = record.window;
     const SimApp* owner = findApp(w.ownerPID);

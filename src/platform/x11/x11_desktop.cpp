@@ -29,35 +29,13 @@ namespace corvane::x11 {
 // ---- Window list ------------------------------------------------------------------------------
 
 std::vector<size_t> selectWindowList(const std::vector<WindowRecord>& records, uint32_t options, WindowID relativeTo) {
-  using namespace WindowListOption;
-  const bool onScreen = options & onScreenOnly;
-  const bool above = options & onScreenAboveWindow;
-  const bool below = options & onScreenBelowWindow;
-  const bool including = options & includingWindow;
-  const bool excludeDesktop = options & excludeDesktopElements;
-  constexpr size_t none = SIZE_MAX;
-  size_t reference = none;
-  if (above || below || including) {
-    auto it = std::find_if(records.begin(), records.end(), [&](const WindowRecord& r) { return r.number == relativeTo; });
-    if (relativeTo != 0 && it != records.end()) {
-      reference = size_t(it - records.begin());
-    } else if (relativeTo != 0 || !(above || below)) {
-      return {};  // an unknown reference window bounds an empty list
-    }
-  }
-  const bool onlyVisible = onScreen || above || below;
+  auto it = std::find_if(records.begin(), records.end(), [&](const WindowRecord& r) { return r.number == relativeTo; });
+  const WindowListSelection selection(
+      options, relativeTo, it == records.end() ? std::nullopt : std::optional<size_t>(size_t(it - records.begin())));
   std::vector<size_t> picked;
+  if (selection.none()) return picked;
   for (size_t i = 0; i < records.size(); ++i) {
-    const WindowRecord& r = records[i];
-    bool pick;
-    if (reference == none) {
-      pick = !onlyVisible || r.onScreen;
-    } else if (i == reference) {
-      pick = including && (!onScreen || r.onScreen);
-    } else {
-      pick = ((above && i < reference) || (below && i > reference)) && r.onScreen;
-    }
-    if (pick && !(excludeDesktop && r.desktopElement)) picked.push_back(i);
+    if (selection.picks(i, records[i].onScreen, records[i].desktopElement)) picked.push_back(i);
   }
   return picked;
 }
