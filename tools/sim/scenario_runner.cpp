@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <set>
@@ -63,6 +64,26 @@ double cpuSeconds() {
 }
 
 }  // namespace
+
+// The Clear View log of a run: each line with the simulated time it was written at.
+class TimedLog final : public LogSink {
+ public:
+  TimedLog(const Clock& clock, const double& start) : clock_(clock), start_(start) {}
+  void log(std::string_view message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back({{"t", std::round((clock_.mediaTime() - start_) * 1000) / 1000}, {"line", std::string(message)}});
+  }
+  json lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  const Clock& clock_;
+  const double& start_;
+  mutable std::mutex mutex_;
+  json lines_ = json::array();
+};
 
 // One run of a scenario.
 class Runner {
@@ -987,7 +1008,8 @@ class Runner {
   std::string outDir_;
   VirtualDispatcher dispatcher_;
   sim::SimDesktop desktop_{dispatcher_};
-  MemoryLog clearViewLog_;
+  double t0_ = 0;
+  TimedLog clearViewLog_{dispatcher_.clock(), t0_};
   std::unique_ptr<PrivateDirectory> configDir_;  // outlives the store that writes into it
   std::unique_ptr<PrivateDirectory> framesDir_;
   std::unique_ptr<PlistDefaultsStore> defaults_;
@@ -999,7 +1021,6 @@ class Runner {
   int64_t settingsOpened_ = 0;
   std::unique_ptr<PolicyFileWatcher> policyWatcher_;
   json policies_ = json::array();
-  double t0_ = 0;
   std::string lastEvent_ = "start-up";
   int64_t nextSample_ = 0;
   size_t nextEvent_ = 0;
