@@ -1,7 +1,9 @@
 // End to end: corvane-sim plays the Clear View scenarios and the report says what the user saw of
 // each covered window (local fidelity, staleness of its live line) while the share saw frost, and
 // how Clear View gives way where it cannot keep its mirrors out of captures.
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -52,7 +54,9 @@ TEST_F(ClearViewScenariosTest, DemoShowsTheUserLiveWindowsAndTheShareFrost) {
   EXPECT_LE(stale["max"].get<int64_t>(), 2);
   EXPECT_EQ(stale["changesNotShown"].get<int64_t>(), 0);
   for (const json& p : report["pictures"]) {
-    if (p["name"] == "sharing") EXPECT_TRUE(p["clearViewStatus"].get<std::string>().starts_with("Live: 3/3 windows @"));
+    if (p["name"] == "sharing") {
+      EXPECT_TRUE(p["clearViewStatus"].get<std::string>().starts_with("Live: 3/3 windows @")) << p.dump();
+    }
   }
 }
 
