@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "base/log.h"
 #include "clearview/window_server_geometry.h"
@@ -35,6 +36,8 @@ class CoreServices {
 
   Platform platform;
   LogSink& clearViewLog;
+  // Where Clear View's shared frame files go; empty: the user's private runtime directory.
+  std::string sharedFrameDirectory;
   WindowTracker tracker;
   MeetingWindowClassifier classifier;
   TitleBarChrome titleBarChrome;

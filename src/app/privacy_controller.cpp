@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "follow/geometry_follower.h"
+#include "mirrorhost/mirror_host_client.h"
+#include "overlay/window_mirror_set.h"
 #include "platform/application.h"
 #include "platform/defaults_store.h"
 #include "platform/processes.h"
@@ -37,6 +39,14 @@ OverlayManager::Dependencies overlayDependencies(CoreServices& services, ui::Use
   deps.geometry = &services.geometry;
   deps.titleBarChrome = &services.titleBarChrome;
   deps.makeFollower = [&services, &prefs] { return services.makeGeometryFollower(followerDebug(prefs)); };
+  // Clear View: mirrors over the mirror host that start-up installed; classic frost without one.
+  if (MirrorHostClient* client = MirrorHostClient::shared()) {
+    const WindowTracker& tracker = services.tracker;
+    deps.mirrors = std::make_unique<WindowMirrorSet>(
+        WindowMirror::Dependencies{*client, services.platform.processes, services.platform.clock,
+                                   services.clearViewLog, services.sharedFrameDirectory},
+        ui, [&tracker](int64_t plate, int64_t overlay) { return tracker.isSeated(plate, overlay); });
+  }
   return deps;
 }
 
@@ -271,7 +281,10 @@ void PrivacyController::refresh() {
   }
   // One read of the window list, shared by every question this refresh asks of it.
   const WindowTracker::Snapshot snapshot(services_.tracker);
-  const bool suppressed = framebufferShareCheck(snapshot);
+  MirrorHostClient* host = MirrorHostClient::shared();
+  if (host && overlays_->clearViewActive()) host->startIfNeeded();
+  // A host running under the identity that Zoom's framebuffer share leaves out needs no pause.
+  const bool suppressed = host && host->hidesFromZoom() ? false : framebufferShareCheck(snapshot);
   overlays_->setMirrorsSuppressed(suppressed);
   desktopBlur_->setMirrorsSuppressed(suppressed);
   notificationShield_->setMirrorsSuppressed(suppressed);

@@ -13,6 +13,7 @@
 #include "base/files.h"
 #include "base/png.h"
 #include "clearview/clear_view_log.h"
+#include "mirrorhost/mirror_host_client.h"
 #include "mirrorhost/mirror_host_runtime.h"
 #include "clearview/capture_loops.h"
 #include "lifecycle/safe_restart.h"
@@ -88,7 +89,21 @@ int startMenuBarApplication(Backend& backend, Platform& platform) {
     ~SharedPreferences() { Preferences::installShared(std::move(previous)); }
     std::unique_ptr<Preferences> previous;
   } shared(std::make_unique<Preferences>(*defaults, platform.dispatcher, platform.systemLog));
-  StderrLog clearViewLog;
+  // Clear View lines go to the system log and the Clear View log file; the mirror host starts on
+  // the first refresh that needs it.
+  ClearViewLog clearViewLog(platform.systemLog, platform.clock, ClearViewLog::defaultPath());
+  struct Installed {
+    Installed(ClearViewLog& log, MirrorHostClient& client) {
+      ClearViewLog::install(&log);
+      MirrorHostClient::install(&client);
+    }
+    ~Installed() {
+      MirrorHostClient::install(nullptr);
+      ClearViewLog::install(nullptr);
+    }
+  };
+  MirrorHostClient mirrorHost(platform.processes, platform.dispatcher, clearViewLog);
+  Installed installed(clearViewLog, mirrorHost);
   {
     CoreServices services(platform, clearViewLog);
     AppDelegate delegate(AppDelegate::Dependencies{services, Preferences::shared(), SafeRestart::shared(),

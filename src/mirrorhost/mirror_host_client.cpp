@@ -119,6 +119,8 @@ void MirrorHostClient::record(const MirrorHostCommand& c) {
 void MirrorHostClient::send(const MirrorHostCommand& command) {
   auto line = encodeLine(command);
   if (!line) return;
+  ++commandsSent_;
+  ++sentByKind_[command.cmd];
   record(command);
   startIfNeeded();
   if (process_ && isRunning_ && process_->isRunning()) {

@@ -63,6 +63,14 @@ class MirrorHostClient {
   static void install(MirrorHostClient* client);
 
   void send(const MirrorHostCommand& command);
+  // Launches the host unless it runs or the back-off since the last launch has not passed.
+  void startIfNeeded();
+  // Commands issued through send() so far: all of them, or those of one kind.
+  uint64_t commandsSent() const { return commandsSent_; }
+  uint64_t commandsSent(MirrorHostCommandKind kind) const {
+    auto it = sentByKind_.find(kind);
+    return it == sentByKind_.end() ? 0 : it->second;
+  }
   // "host=1 pid=4242 identity=us.zoom.CptHost hidesFromZoom=1 plates=2".
   std::string diagnostics() const;
   void unbind(int64_t id);
@@ -96,7 +104,6 @@ class MirrorHostClient {
 
   int64_t takeID() { return nextID_++; }
   void bind(MirrorPlate& plate);
-  void startIfNeeded();
   void hostExited(uint64_t generation, int status);
   // Writes one line to the running host; false (logged) when it could not.
   bool write(const std::string& line, bool logFailure);
@@ -114,6 +121,8 @@ class MirrorHostClient {
   bool isRunning_ = false;
   std::unique_ptr<ChildProcess> process_;
   int64_t nextID_ = 1;
+  uint64_t commandsSent_ = 0;
+  std::map<MirrorHostCommandKind, uint64_t> sentByKind_;
   std::map<int64_t, MirrorPlate*> plates_;
   double lastStartAt_ = 0;
   int startFailures_ = 0;

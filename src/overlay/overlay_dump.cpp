@@ -87,8 +87,14 @@ void OverlayManager::handleDumpRequestIfNeeded() {
   report += "mirrors=" + std::to_string(plates.size()) + "\n";
   report += "screens=" + screenList + "\n";
   report += overlayLines + mirrorLines;
+  const std::string host = mirrors_ ? mirrors_->hostDiagnostics() : std::string();
+  if (!host.empty()) {
+    state["mirrorHost"] = host;
+    report += "mirrorHost " + host + "\n";
+  }
 
   std::vector<std::pair<std::string, std::string>> files{{"state.json", state.dump(2) + "\n"}, {"report.txt", report}};
+  // What each mirror's capture helper last wrote: the real window, as the user should see it.
   for (const MirrorStatus& p : plates) {
     if (auto png = mirrors_->sourcePNG(p.target)) {
       files.emplace_back("source-" + std::to_string(p.target) + ".png", std::string(png->begin(), png->end()));

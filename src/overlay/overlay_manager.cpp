@@ -223,6 +223,10 @@ void OverlayManager::applyZOrder(OverlayWindow& o, const WindowInfo& info, bool 
       if (plate) mirrors->floatPlate(info.windowNumber, o, frontFrostLevel);
       o.setFloatingPanel(true);
       o.setLevel(frontFrostLevel);
+    } else if (plate && o.isVisible() && tracker_.isSeated(o.windowNumber(), info.stackingWindowNumber)) {
+      // Already in its place: ordering it again would put it in front of its own mirror until the
+      // mirror host raises the plate again, and the user would see frost meanwhile.
+      return;
     }
     o.order(ui::WindowOrderingMode::above, info.stackingWindowNumber);
     if (!plate) o.orderFrontRegardless();

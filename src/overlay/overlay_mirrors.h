@@ -67,8 +67,10 @@ class OverlayMirrors {
   virtual void followResized(int64_t windowNumber, const Rect& frame, const Rect& visible) = 0;
 
   virtual std::vector<MirrorStatus> statuses() const = 0;
-  // The mirror's current frame of its window as PNG, for the diagnostic dump; none without one.
-  virtual std::optional<std::vector<uint8_t>> sourcePNG(int64_t /*windowNumber*/) const { return std::nullopt; }
+  // The mirror's current frame as PNG, for the diagnostic dump; nothing without one.
+  virtual std::optional<std::vector<uint8_t>> sourcePNG(int64_t /*windowNumber*/) { return std::nullopt; }
+  // One line about the mirror host, for the diagnostic dump; empty when there is nothing to say.
+  virtual std::string hostDiagnostics() const { return {}; }
 };
 
 }  // namespace corvane

@@ -58,6 +58,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"setAlpha", {{"number", "alpha"}, {}}},
       {"setSharing", {{"number", "sharing"}, {}}},
       {"raiseWindow", {{"number"}, {}}},
+      {"killCaptureHelper", {{"number"}, {}}},
       {"addDisplay", {{"display"}, {}}},
       {"removeDisplay", {{"id"}, {}}},
       {"key", {{"key"}, {"action"}}},

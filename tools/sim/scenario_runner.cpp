@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <set>
@@ -16,6 +18,7 @@
 #include "base/files.h"
 #include "base/png.h"
 #include "base/virtual_dispatcher.h"
+#include "clearview/clear_view_shared_frame.h"
 #include "in_process_roles.h"
 #include "mirrorhost/mirror_host_client.h"
 #include "overlay/diagnostic_dump.h"
@@ -65,6 +68,26 @@ double cpuSeconds() {
 
 }  // namespace
 
+// The Clear View log of a run: each line with the simulated time it was written at.
+class TimedLog final : public LogSink {
+ public:
+  TimedLog(const Clock& clock, const double& start) : clock_(clock), start_(start) {}
+  void log(std::string_view message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back({{"t", std::round((clock_.mediaTime() - start_) * 1000) / 1000}, {"line", std::string(message)}});
+  }
+  json lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  const Clock& clock_;
+  const double& start_;
+  mutable std::mutex mutex_;
+  json lines_ = json::array();
+};
+
 // One run of a scenario.
 class Runner {
  public:
@@ -90,6 +113,10 @@ class Runner {
     configDir_ = std::make_unique<PrivateDirectory>(outDir_, ".config-", &error);
     if (configDir_->path().empty()) return false;
     defaults_ = std::make_unique<PlistDefaultsStore>(configDir_->path(), "", desktop_.systemLog(), dispatcher_);
+    // Clear View's shared frame files, in a private directory of this run's own (runs side by side
+    // never share a file).
+    framesDir_ = std::make_unique<PrivateDirectory>(outDir_, ".frames-", &error);
+    if (framesDir_->path().empty()) return false;
     desktop_.setDefaultsStore(defaults_.get());
     prefs_ = std::make_unique<Preferences>(*defaults_, dispatcher_, desktop_.systemLog());
     applyPreferences(sc_.protectedApps, sc_.triggerApps, sc_.autoDetectEnabled, sc_.blurIntensity, sc_.requireCorvane);
@@ -104,6 +131,7 @@ class Runner {
     // status menu on the next turns. Policies arrive through this run's own watcher (see
     // deliverPolicy).
     services_ = std::make_unique<CoreServices>(desktop_.platform(), clearViewLog_);
+    services_->sharedFrameDirectory = framesDir_->path();
     delegate_ = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
         *services_, *prefs_, safeRestart_, nullptr, std::string(applicationDomain), kApplicationVersion, std::nullopt,
         buildFilePath()});
@@ -193,6 +221,8 @@ class Runner {
     report["settingsOpened"] = settingsOpened_;
     report["updates"] = updatesReport();
     report["log"] = desktop_.systemLog().lines();
+    report["clearView"] = clearViewReport();
+    report["clearViewLog"] = clearViewLog_.lines();
     report["speed"] = {{"cpuSeconds", std::round(cpu * 1000) / 1000},
                        {"simulatedSecondsPerCpuSecond", std::round(speed_ * 100) / 100}};
     std::string reportPath = outDir_ + "/report.json";
@@ -638,6 +668,17 @@ class Runner {
       appearedAt_[number] = now();
       return true;
     }
+    if (e.kind == "killCaptureHelper") {
+      // Whatever captures the window dies at once (SIGKILL), as when the system ends it.
+      const std::vector<std::string> arguments{"--capture-loop", std::to_string(number),
+                                               framesDir_->path() + "/" +
+                                                   sharedFrameFileName(SharedFrameOwner::windowMirror,
+                                                                       desktop_.selfPID(), number)};
+      if (desktop_.inProcessLauncher().kill(arguments, SIGKILL) == 0) {
+        return error = "no capture helper runs for window " + std::to_string(number), false;
+      }
+      return true;
+    }
     if (e.kind == "addDisplay") return desktop_.addDisplayFromDescription(s["display"], "display", &error);
     if (e.kind == "removeDisplay") {
       const int64_t id = s["id"].get<int64_t>();
@@ -802,6 +843,7 @@ class Runner {
     if (!others.empty()) entry["otherDisplays"] = others;
     entry["privacy"] = controller()->isPrivacyActive();
     if (auto dump = dumps_.find(name); dump != dumps_.end()) entry["dump"] = dump->second;
+    if (auto status = controller()->overlays().clearViewStatus()) entry["clearViewStatus"] = *status;
     if (auto item = desktop_.ui().statusItem()) entry["statusItem"] = {{"title", item->title}, {"toolTip", item->toolTip}};
     if (auto menu = desktop_.ui().openMenu()) {
       json rows = json::array();
@@ -926,6 +968,7 @@ class Runner {
     sampleShields(t);
     if (exposedBeforeDetection()) ++beforeDetectionFrames_;
     auto hidden = mustNotBeSeen();
+    measureClearView(t, hidden);
     if (hidden.empty()) return;
     sim::LeakReport& leaks = leaks_;
     sim::countLeaks(desktop_, hidden, leaks);
@@ -955,6 +998,110 @@ class Runner {
         if (writePNG(sim::probeLeaks(desktop_, hidden).highlighted(), path, &error)) firstSteadyLeak_ = path;
       }
     }
+  }
+
+  // ---- Clear View: what the user sees of the covered windows -----------------------------------
+
+  // A window is at rest once this long has passed since it appeared, moved, or came under cover.
+  static constexpr double kRestTime = 0.5;
+
+  struct ClearViewWindow {
+    double coveredSince = 0;
+    bool covered = false;
+    double minAtRest = 1;
+    double sumAtRest = 0;
+    int64_t samplesAtRest = 0;
+    json series = json::array();  // [t, fidelity] for each sample it was covered
+    std::string lastLine;
+    std::string lineBefore;                  // what the live line read before the pending change
+    std::optional<int64_t> changedAtSample;  // a change of its live line not shown yet
+    int64_t staleMax = 0;
+    int64_t changesShown = 0;
+    json changes = json::array();  // [t of the change, samples until shown]
+  };
+
+  void measureClearView(double t, const std::set<WindowID>& covered) {
+    if (auto status = controller()->overlays().clearViewStatus(); status && *status != lastStatus_) {
+      lastStatus_ = *status;
+      statusLines_.push_back({{"t", std::round(t * 1000) / 1000}, {"status", *status}});
+    }
+    for (auto& [number, w] : clearView_) {
+      if (covered.contains(number)) continue;
+      w.covered = false;
+      w.changedAtSample.reset();
+    }
+    for (WindowID number : covered) {
+      ClearViewWindow& w = clearView_[number];
+      if (!w.covered) {
+        w.covered = true;
+        w.coveredSince = t;
+      }
+      const std::string line = desktop_.liveLine(number);
+      if (!line.empty() && line != w.lastLine && !w.lastLine.empty()) w.lineBefore = w.lastLine;
+      const auto fidelity = desktop_.localFidelity(number, w.changedAtSample || line != w.lastLine ? w.lineBefore : "");
+      if (!fidelity || fidelity->visiblePixels == 0) continue;
+      const double share = fidelity->share();
+      w.series.push_back({std::round(t * 1000) / 1000, std::round(share * 10000) / 10000});
+      double since = w.coveredSince;
+      if (auto a = appearedAt_.find(number); a != appearedAt_.end()) since = std::max(since, a->second);
+      if (auto m = movedAt_.find(number); m != movedAt_.end()) since = std::max(since, m->second);
+      const bool atRest = t - since >= kRestTime - 1e-9;
+      if (atRest) {
+        w.minAtRest = std::min(w.minAtRest, share);
+        w.sumAtRest += share;
+        ++w.samplesAtRest;
+      }
+      if (!fidelity->hasLiveLine) continue;
+      if (line != w.lastLine) {
+        if (!w.lastLine.empty() && atRest) w.changedAtSample = frames_;
+        w.lastLine = line;
+      }
+      if (w.changedAtSample && fidelity->liveLineShown) {
+        w.staleMax = std::max(w.staleMax, frames_ - *w.changedAtSample);
+        w.changes.push_back({std::round((t - double(frames_ - *w.changedAtSample) / kSampleRate) * 1000) / 1000,
+                             frames_ - *w.changedAtSample});
+        ++w.changesShown;
+        staleSum_ += frames_ - *w.changedAtSample;
+        w.changedAtSample.reset();
+      }
+    }
+  }
+
+  json clearViewReport() const {
+    json perWindow = json::object();
+    double minAtRest = 1;
+    double sum = 0;
+    int64_t samples = 0;
+    int64_t staleMax = 0;
+    int64_t shown = 0;
+    int64_t unshown = 0;
+    for (const auto& [number, w] : clearView_) {
+      json entry = {{"samples", w.series}, {"samplesAtRest", w.samplesAtRest}, {"staleFramesMax", w.staleMax},
+                    {"changes", w.changes},
+                    {"changesShown", w.changesShown}};
+      if (w.samplesAtRest > 0) {
+        entry["minAtRest"] = std::round(w.minAtRest * 10000) / 10000;
+        entry["meanAtRest"] = std::round(w.sumAtRest / double(w.samplesAtRest) * 10000) / 10000;
+        minAtRest = std::min(minAtRest, w.minAtRest);
+      }
+      sum += w.sumAtRest;
+      samples += w.samplesAtRest;
+      staleMax = std::max(staleMax, w.staleMax);
+      shown += w.changesShown;
+      if (w.changedAtSample) ++unshown;
+      perWindow[std::to_string(number)] = entry;
+    }
+    json fidelity = {{"samplesAtRest", samples}, {"perWindow", perWindow}};
+    if (samples > 0) {
+      fidelity["minAtRest"] = std::round(minAtRest * 10000) / 10000;
+      fidelity["meanAtRest"] = std::round(sum / double(samples) * 10000) / 10000;
+    }
+    return {{"localFidelity", fidelity},
+            {"staleFrames", {{"max", staleMax},
+                             {"mean", shown ? std::round(double(staleSum_) / double(shown) * 100) / 100 : 0.0},
+                             {"changesShown", shown},
+                             {"changesNotShown", unshown}}},
+            {"statusLines", statusLines_}};
   }
 
   // While a covered window moves (within 0.1 s of a change of its bounds), how far its frost reaches
@@ -1023,6 +1170,18 @@ class Runner {
     if (unprobedFrames_ > 0) os << "Not probed: " << unprobedFrames_ << " samples (" << unprobedWhy_ << ")\n";
     if (!firstSteadyLeak_.empty()) os << "  first steady leak, leaking pixels in red: " << firstSteadyLeak_ << "\n";
     if (frostedMeetingFrames_ > 0) os << "Meeting windows were frosted in " << frostedMeetingFrames_ << " samples.\n";
+    const json cv = clearViewReport();
+    if (cv["localFidelity"].contains("minAtRest")) {
+      char line[200];
+      std::snprintf(line, sizeof line,
+                    "Clear View: the user saw %.1f%% of covered windows' real content at rest (lowest %.1f%%); "
+                    "content changes reached the local view within %lld samples\n",
+                    cv["localFidelity"]["meanAtRest"].get<double>() * 100,
+                    cv["localFidelity"]["minAtRest"].get<double>() * 100,
+                    static_cast<long long>(cv["staleFrames"]["max"].get<int64_t>()));
+      os << line;
+    }
+    if (!lastStatus_.empty()) os << "Clear View status: " << lastStatus_ << "\n";
     os << "Privacy Mode:\n";
     if (timeline_.empty()) os << "  never changed\n";
     for (const auto& entry : timeline_) {
@@ -1048,8 +1207,10 @@ class Runner {
   std::string outDir_;
   VirtualDispatcher dispatcher_;
   sim::SimDesktop desktop_{dispatcher_};
-  MemoryLog clearViewLog_;
+  double t0_ = 0;
+  TimedLog clearViewLog_{dispatcher_.clock(), t0_};
   std::unique_ptr<PrivateDirectory> configDir_;  // outlives the store that writes into it
+  std::unique_ptr<PrivateDirectory> framesDir_;
   std::unique_ptr<PlistDefaultsStore> defaults_;
   std::unique_ptr<Preferences> prefs_;
   std::unique_ptr<MirrorHostClient> mirrorHost_;
@@ -1060,7 +1221,6 @@ class Runner {
   int64_t settingsOpened_ = 0;
   std::unique_ptr<PolicyFileWatcher> policyWatcher_;
   json policies_ = json::array();
-  double t0_ = 0;
   std::string lastEvent_ = "start-up";
   int64_t nextSample_ = 0;
   size_t nextEvent_ = 0;
@@ -1101,6 +1261,10 @@ class Runner {
   std::map<WindowID, Rect> lastBounds_;
   std::map<WindowID, double> appearedAt_;
   std::map<WindowID, double> movedAt_;
+  std::map<WindowID, ClearViewWindow> clearView_;
+  int64_t staleSum_ = 0;
+  std::string lastStatus_;
+  json statusLines_ = json::array();
 };
 
 ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, std::string outDir)

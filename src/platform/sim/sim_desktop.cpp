@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -88,6 +90,10 @@ struct State {
   // With the lock held. A window as it draws itself: the program's own windows their committed
   // content, every other window its generated content labelled with its title or its owner's name.
   void paint(Compositor& compositor, const WindowRecord& record, double alpha) const {
+    paint(compositor, record, alpha, liveLine(record.window));
+  }
+  // The same, with its live line reading `line`.
+  void paint(Compositor& compositor, const WindowRecord& record, double alpha, const std::string& line) const {
     const SimWindow& w = record.window;
     if (w.scene) {
       drawScene(compositor, *w.scene, w.number, w.bounds, alpha, dispatcher.mediaTime());
@@ -103,7 +109,14 @@ struct State {
     } else if (const SimApp* owner = world.findApp(w.ownerPID); owner && owner->name) {
       label = *owner->name;
     }
-    compositor.drawWindow(w.number, w.bounds, world.contentColor(record), alpha, label, w.cornerRadius);
+    compositor.drawWindow(w.number, w.bounds, world.contentColor(record), alpha, label, w.cornerRadius, line);
+  }
+
+  // With the lock held.
+  std::string liveLine(const SimWindow& w) const {
+    if (w.liveText.empty()) return {};
+    const auto count = int64_t(std::floor(dispatcher.mediaTime() / SimDesktop::kLiveTextPeriod));
+    return w.liveText + " " + std::to_string(count);
   }
 
   // With the lock held. The desktop picture, an icon, or the banner window with its banner.
@@ -1050,6 +1063,80 @@ std::optional<PixelBuffer> SimDesktop::windowContent(WindowID number) const {
   const WindowRecord* record = impl_->world.findWindow(number);
   if (!record) return std::nullopt;
   return impl_->content(*record, record->window.bounds);
+}
+
+std::string SimDesktop::liveLine(WindowID number) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const WindowRecord* record = impl_->world.findWindow(number);
+  return record ? impl_->liveLine(record->window) : std::string();
+}
+
+std::optional<SimDesktop::LocalFidelity> SimDesktop::localFidelity(WindowID number,
+                                                                   const std::string& previousLine) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const World& world = impl_->world;
+  const WindowRecord* record = world.findWindow(number);
+  if (!record || !record->isVisible() || world.displays.empty()) return std::nullopt;
+  const Rect bounds = record->window.bounds.standardized();
+  const SimDisplay* display = &world.displays.front();
+  for (const SimDisplay& d : world.displays) {
+    if (d.frame.contains(Point{bounds.midX(), bounds.midY()})) display = &d;
+  }
+  const Rect area = bounds.intersection(display->frame);
+  if (area.isNull() || area.isEmpty()) return std::nullopt;
+  PixelBuffer actual = makePicture(area.size);
+  PixelBuffer ideal = makePicture(area.size);
+  if (actual.isEmpty()) return std::nullopt;
+  // Both pictures over the same background, back to front; the ideal one without the program's
+  // own windows, recording where the window's own content shows.
+  VisibilityMap visibility;
+  visibility.watched = {number};
+  visibility.reset(ideal.width, ideal.height);
+  Compositor real(actual, area.origin);
+  Compositor bare(ideal, area.origin, &visibility);
+  real.fillBackground();
+  bare.fillBackground();
+  for (auto it = world.windows.rbegin(); it != world.windows.rend(); ++it) {
+    if (!it->isVisible() || !it->window.bounds.intersects(area)) continue;
+    impl_->paint(real, *it, it->window.alpha);
+    if (it->window.ownerPID != world.selfPID) impl_->paint(bare, *it, it->window.alpha);
+  }
+  LocalFidelity result;
+  const Rect line = record->window.liveText.empty() || record->window.scene ? Rect::null() : liveLineArea(bounds);
+  result.hasLiveLine = !line.isNull();
+  // The pixels where the line's new text differs from the previous one: what the user must see
+  // change. Without a previous text, the whole line.
+  PixelBuffer before;
+  PixelBuffer after;
+  if (result.hasLiveLine && !previousLine.empty()) {
+    before = makePicture(area.size);
+    after = makePicture(area.size);
+    Compositor oldLine(before, area.origin);
+    Compositor newLine(after, area.origin);
+    impl_->paint(oldLine, *record, 1.0, previousLine);
+    impl_->paint(newLine, *record, 1.0);
+  }
+  for (int y = 0; y < ideal.height; ++y) {
+    const double py = area.minY() + y + 0.5;
+    const bool lineRow = result.hasLiveLine && py >= line.minY() && py < line.maxY();
+    for (int x = 0; x < ideal.width; ++x) {
+      if (visibility.visibleAt(x, y) != number) continue;
+      ++result.visiblePixels;
+      const uint8_t* a = actual.pixel(x, y);
+      const uint8_t* b = ideal.pixel(x, y);
+      const bool same = std::abs(int(a[0]) - int(b[0])) <= kFidelityTolerance &&
+                        std::abs(int(a[1]) - int(b[1])) <= kFidelityTolerance &&
+                        std::abs(int(a[2]) - int(b[2])) <= kFidelityTolerance;
+      if (same) {
+        ++result.truePixels;
+      } else if (lineRow) {
+        const double px = area.minX() + x + 0.5;
+        const bool changed = before.isEmpty() || std::memcmp(before.pixel(x, y), after.pixel(x, y), 4) != 0;
+        if (changed && px >= line.minX() && px < line.maxX()) result.liveLineShown = false;
+      }
+    }
+  }
+  return result;
 }
 
 PixelBuffer SimDesktop::renderShareView() const {

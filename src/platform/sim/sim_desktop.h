@@ -118,6 +118,10 @@ struct SimWindow {
   // desktop elements whatever this flag says.
   bool desktopElement = false;
   bool captureExcluded = false;      // the private capture-exclusion tag
+  // Generated content only: a line under the label band that reads this text and a count that
+  // advances once every SimDesktop::kLiveTextPeriod seconds of media time ("Inbox 12"), so that the
+  // window's content changes while it stands still. Empty: no such line.
+  std::string liveText;
   std::optional<uint32_t> color;     // content colour; the owner's colour when absent
   // Rounding of the window's corners (the platform's windows have rounded corners); outside them
   // the window draws nothing.
@@ -247,6 +251,25 @@ class SimDesktop {
   bool removeDisplay(DisplayID id, std::string* error);
 
   // ---- Window content ----------------------------------------------------------------------
+  static constexpr double kLiveTextPeriod = 1.0;
+  // What the window's live line reads now; empty for a window without one (or an unknown one).
+  std::string liveLine(WindowID number) const;
+  // How much of a window's content the user sees as it really is, now. `visiblePixels`: the
+  // window's pixels in the local view of the display that holds its centre, when the program's own
+  // windows (frost, mirrors) are left out; `truePixels`: how many of those the real local view shows
+  // the same (each channel within kFidelityTolerance). `liveLineShown`: every visible pixel of the
+  // live line is shown the same; with `previousLine`, only the pixels where the line's current
+  // text differs from that one count. Absent for an unknown or invisible window, or one off every
+  // display.
+  struct LocalFidelity {
+    uint64_t visiblePixels = 0;
+    uint64_t truePixels = 0;
+    bool hasLiveLine = false;
+    bool liveLineShown = true;
+    double share() const { return visiblePixels ? double(truePixels) / double(visiblePixels) : 1.0; }
+  };
+  static constexpr int kFidelityTolerance = 24;
+  std::optional<LocalFidelity> localFidelity(WindowID number, const std::string& previousLine = {}) const;
   // The window's own content at its current size (deterministic: the owner's colour, a label band
   // and text-like stripes), one pixel per point, opaque. Absent for an unknown window, an empty one
   // or one larger than 32768 points on a side.

@@ -30,6 +30,7 @@ struct InProcessLauncher::Run {
   std::mutex mutex;
   Dispatcher* dispatcher = nullptr;  // null once the launcher is gone: no more handlers
   pid_t pid = 0;
+  std::vector<std::string> arguments;
   bool running = true;
   int status = 0;
   bool delivered = false;
@@ -205,6 +206,7 @@ std::unique_ptr<ChildProcess> InProcessLauncher::launch(const LaunchRequest& req
     }
     if (!role) return nullptr;
     run->pid = nextPID_++;
+    run->arguments = request.arguments;
     // Forget helpers that have ended.
     runs_.erase(std::remove_if(runs_.begin(), runs_.end(),
                                [](const std::shared_ptr<Run>& r) {
@@ -245,6 +247,19 @@ std::unique_ptr<ChildProcess> InProcessLauncher::launch(const LaunchRequest& req
     runs_.push_back(run);
   }
   return std::make_unique<InProcessChild>(run);
+}
+
+size_t InProcessLauncher::kill(const std::vector<std::string>& arguments, int signal) {
+  std::vector<std::shared_ptr<Run>> matching;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& run : runs_) {
+      std::lock_guard<std::mutex> runLock(run->mutex);
+      if (run->running && run->arguments == arguments) matching.push_back(run);
+    }
+  }
+  for (const auto& run : matching) Run::end(run, 128 + signal, false);
+  return matching.size();
 }
 
 }  // namespace corvane::sim

@@ -74,6 +74,9 @@ class InProcessLauncher {
   std::unique_ptr<ChildProcess> launch(const LaunchRequest& request);
   // Helpers running now.
   size_t runningCount() const;
+  // Kills the running helpers launched with exactly these arguments, as a signal would: each ends at
+  // once with status 128 + `signal`. How many there were.
+  size_t kill(const std::vector<std::string>& arguments, int signal);
 
   struct Run;  // one helper's state, shared with its child object
 

@@ -308,7 +308,7 @@ class Loader {
  public:
   bool readWindow(const json& v, const std::string& path, SimWindow& w) {
     if (!object(v, path, {"number", "pid", "bounds", "level", "alpha", "title", "sharing", "onScreen", "minimised",
-                          "desktopElement", "captureExcluded", "color", "cornerRadius", "missingKeys",
+                          "desktopElement", "captureExcluded", "color", "cornerRadius", "liveText", "missingKeys",
                           "wrongTypeKeys"})) {
       return false;
     }
@@ -326,7 +326,17 @@ class Loader {
            boolean(v, path, "minimised", w.minimised) && boolean(v, path, "desktopElement", w.desktopElement) &&
            boolean(v, path, "captureExcluded", w.captureExcluded) && color(v, path, "color", w.color) &&
            number(v, path, "cornerRadius", 0, 200, w.cornerRadius) &&
-           keyList(v, path, "missingKeys", w.missingKeys) && keyList(v, path, "wrongTypeKeys", w.wrongTypeKeys);
+           keyList(v, path, "missingKeys", w.missingKeys) && keyList(v, path, "wrongTypeKeys", w.wrongTypeKeys) &&
+           liveText(v, path, w.liveText);
+  }
+
+  // A window's live line: a string of at most 200 bytes.
+  bool liveText(const json& v, const std::string& path, std::string& out) {
+    std::optional<std::string> text;
+    if (!string(v, path, "liveText", text)) return false;
+    if (text && text->size() > 200) return fail(at(path, "liveText"), "longer than 200 bytes");
+    out = text.value_or("");
+    return true;
   }
 
 

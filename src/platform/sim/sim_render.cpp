@@ -171,8 +171,21 @@ void Compositor::fillBackground() {
   }
 }
 
+namespace {
+constexpr double kLiveLineHeight = 18;
+constexpr double kLiveLinePointSize = 12;
+}  // namespace
+
+Rect liveLineArea(const Rect& bounds) {
+  const Rect b = bounds.standardized();
+  const double band = std::min<double>(kBandMax, std::floor(std::round(b.height()) / 4));
+  const Rect line(b.minX() + kMargin, b.minY() + band + 2, b.width() - 2 * kMargin, kLiveLineHeight);
+  if (line.width() < 8 || line.maxY() > b.maxY() - kMargin / 2) return Rect::null();
+  return line;
+}
+
 void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, std::string_view label,
-                            double cornerRadius) {
+                            double cornerRadius, std::string_view liveLine) {
   if (bounds.isNull() || !(alpha > 0)) return;
   const unsigned a = unsigned(std::lround(std::min(alpha, 1.0) * 255));
   if (a == 0) return;
@@ -223,6 +236,28 @@ void Compositor::drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, d
                        const auto [xs, xe] = rows[size_t(y - y0)];
                        if (x >= xs && x < xe) blend(target_->pixel(x, y), ink, a);
                      });
+  }
+
+  // The live line: a clear strip under the band with the text on it.
+  if (target_ && !liveLine.empty()) {
+    const Rect line = liveLineArea(bounds);
+    if (!line.isNull()) {
+      const int ly0 = int(std::max<int64_t>(y0, pixel(line.minY() - origin_.y)));
+      const int ly1 = int(std::min<int64_t>(y1, pixel(line.maxY() - origin_.y)));
+      const int lx0 = int(std::max<int64_t>(x0, pixel(line.minX() - origin_.x)));
+      const int lx1 = int(std::min<int64_t>(x1, pixel(line.maxX() - origin_.x)));
+      for (int y = ly0; y < ly1; ++y) {
+        const auto [xs, xe] = rows[size_t(y - y0)];
+        for (int x = std::max<int>(lx0, int(xs)); x < std::min<int>(lx1, int(xe)); ++x) blend(target_->pixel(x, y), fill, a);
+      }
+      const Color ink = labelColor(fill);
+      const double textTop = line.minY() - origin_.y + (kLiveLineHeight - kLiveLinePointSize * 1.2) / 2;
+      forEachTextPixel(liveLine, line.minX() - origin_.x + 2, textTop, kLiveLinePointSize, false, lx0, ly0, lx1, ly1,
+                       [&](int x, int y) {
+                         const auto [xs, xe] = rows[size_t(y - y0)];
+                         if (x >= xs && x < xe) blend(target_->pixel(x, y), ink, a);
+                       });
+    }
   }
 
   if (visibility_) {

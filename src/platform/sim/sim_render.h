@@ -144,6 +144,10 @@ template <typename Visit>
 void forEachTextPixel(std::string_view text, double left, double top, double pointSize, bool bold, int x0, int y0,
                       int x1, int y1, Visit&& visit);
 
+// Where generated window content writes its live line: the first line under the label band, inside
+// the margins (window-server space). Null when the window is too small for one.
+Rect liveLineArea(const Rect& bounds);
+
 class Compositor {
  public:
   // Draws into `target`, whose top-left pixel shows the point `origin` of window-server space.
@@ -162,8 +166,9 @@ class Compositor {
   // `label`, and lighter text-like stripes) at `bounds`, blended over what is there with `alpha`,
   // its corners rounded by `cornerRadius`. The stripes' lengths depend on `number`, so windows of
   // one application still differ.
+  // `liveLine`, when not empty, is written on a line of its own under the band (liveLineArea).
   void drawWindow(WindowID number, const Rect& bounds, uint32_t rgb, double alpha, std::string_view label = {},
-                  double cornerRadius = 0);
+                  double cornerRadius = 0, std::string_view liveLine = {});
 
   // A plain fill of `rgb` at `bounds` with its corners rounded by `cornerRadius` (a banner, an
   // icon's tile), blended with `alpha`.
