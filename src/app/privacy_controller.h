@@ -31,6 +31,7 @@
 #include "overlay/overlay_manager.h"
 #include "platform/input.h"
 #include "settings/app_ref.h"
+#include "shields/blur_rect_manager.h"
 
 namespace corvane {
 
@@ -88,6 +89,7 @@ class PrivacyController {
 
   Preferences& prefs() const { return prefs_; }
   OverlayManager& overlays() { return *overlays_; }
+  BlurRectManager& blurRects() { return *blurRects_; }
   ShareDetector& detector() { return *detector_; }
   HotKeyManager& hotkeys() { return *hotkeys_; }
 
@@ -98,6 +100,7 @@ class PrivacyController {
   void apply(bool on);
   void notifyStateChange();
   void configureFromPreferences();
+  void applyBlurRectAppearance();
   void startRefreshing();
   void stopRefreshing();
   void stopAppSwitchGuard();
@@ -126,6 +129,7 @@ class PrivacyController {
   Input& input_;
   LogSink& log_;
   std::unique_ptr<OverlayManager> overlays_;
+  std::unique_ptr<BlurRectManager> blurRects_;
   std::unique_ptr<ShareDetector> detector_;
   std::unique_ptr<HotKeyManager> hotkeys_;
   std::unique_ptr<Timer> refreshTimer_;
