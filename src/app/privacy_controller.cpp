@@ -75,6 +75,8 @@ PrivacyController::PrivacyController(CoreServices& services, Preferences& prefer
       alive_(std::make_shared<PrivacyController*>(this)) {
   overlays_ = std::make_unique<OverlayManager>(
       overlayDependencies(services, services.platform.ui ? *services.platform.ui : *fallbacks_.ui, preferences));
+  blurRects_ = std::make_unique<BlurRectManager>(services.platform.ui ? *services.platform.ui : *fallbacks_.ui, input_,
+                                                 services.platform.clock);
   detector_ = std::make_unique<ShareDetector>(
       services.platform.dispatcher,
       ShareDetector::Sources{services.platform.workspace, services.screenCapture, services.framebufferShare,
@@ -92,6 +94,7 @@ PrivacyController::PrivacyController(CoreServices& services, Preferences& prefer
 
 PrivacyController::~PrivacyController() {
   *alive_ = nullptr;
+  if (blurRects_) blurRects_->onChange = nullptr;
   cancellables_.clear();
   stopRefreshing();
   if (detector_) {
@@ -153,6 +156,14 @@ void PrivacyController::start() {
       }
     });
   });
+
+  // 6. Drawn blur rectangles.
+  blurRects_->onChange = [weak] {
+    auto alive = weak.lock();
+    if (alive && *alive) (*alive)->notifyStateChange();
+  };
+  blurRects_->start();
+  applyBlurRectAppearance();
 
   // 7. Preference changes: a configuration pass and a refresh once the new value is stored.
   cancellables_.push_back(prefs_.subscribeWillChangeOnMain([weak] {
@@ -244,6 +255,7 @@ void PrivacyController::configureFromPreferences() {
   desktopBlur_->setTintAlpha(tint);
   desktopBlur_->setBlurIntensity(strength);
   notificationShield_->setTintAlpha(tint);
+  applyBlurRectAppearance();
 
   std::vector<std::string> triggers;
   for (const auto& app : prefs_.triggerApps()) triggers.push_back(app.bundleID);
@@ -263,6 +275,13 @@ void PrivacyController::configureFromPreferences() {
   }
   if (justTurnedOn && detector_->isSharing()) handleDetection(true);
   syncAppSwitcherTap();
+}
+
+void PrivacyController::applyBlurRectAppearance() {
+  const double strength = prefs_.blurIntensity();
+  blurRects_->setTintAlpha(tintAlphaForStrength(strength));
+  blurRects_->setBlurIntensity(strength);
+  blurRects_->applyAppearance();
 }
 
 // ---- Refresh ----------------------------------------------------------------------------------

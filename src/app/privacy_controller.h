@@ -33,6 +33,7 @@
 #include "settings/app_ref.h"
 #include "shields/desktop_blur_manager.h"
 #include "shields/notification_shield.h"
+#include "shields/blur_rect_manager.h"
 
 namespace corvane {
 
@@ -90,6 +91,7 @@ class PrivacyController {
 
   Preferences& prefs() const { return prefs_; }
   OverlayManager& overlays() { return *overlays_; }
+  BlurRectManager& blurRects() { return *blurRects_; }
   ShareDetector& detector() { return *detector_; }
   HotKeyManager& hotkeys() { return *hotkeys_; }
   DesktopBlurManager& desktopBlur() { return *desktopBlur_; }
@@ -102,6 +104,7 @@ class PrivacyController {
   void apply(bool on);
   void notifyStateChange();
   void configureFromPreferences();
+  void applyBlurRectAppearance();
   void startRefreshing();
   void stopRefreshing();
   void stopAppSwitchGuard();
@@ -130,6 +133,7 @@ class PrivacyController {
   Input& input_;
   LogSink& log_;
   std::unique_ptr<OverlayManager> overlays_;
+  std::unique_ptr<BlurRectManager> blurRects_;
   std::unique_ptr<ShareDetector> detector_;
   std::unique_ptr<HotKeyManager> hotkeys_;
   std::unique_ptr<DesktopBlurManager> desktopBlur_;

@@ -197,12 +197,13 @@ void StatusMenuController::rebuildMenu() {
   peek->indentationLevel = 1;
   m->addItem(std::move(peek));
 
-  const BlurRectStatus blur = blurRectStatus ? blurRectStatus() : BlurRectStatus{};
-  if (blur.drawMode) {
+  const BlurRectManager& blur = controller_.blurRects();
+  if (blur.isDrawMode()) {
     addMuted(*m, localized("Drawing a blur rect \u2014 \u2318\u00D73 or Esc to exit", "Blur rect draw mode active label"),
              ui::MenuItemStyle::mutedTertiary);
-  } else if (blur.count > 0) {
-    addMuted(*m, corvane::format(localized("%d blur rects", "Blur rect count label"), {FormatArg(int64_t(blur.count))}),
+  } else if (!blur.rects().empty()) {
+    addMuted(*m,
+             corvane::format(localized("%d blur rects", "Blur rect count label"), {FormatArg(int64_t(blur.rects().size()))}),
              ui::MenuItemStyle::mutedTertiary);
   }
   m->addItem(ui::MenuItem::separator());

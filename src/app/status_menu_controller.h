@@ -39,12 +39,6 @@ class StatusMenuController {
     std::string productName = "Corvane";
     std::string version;
   };
-  // The blur rectangles' state, for the menu's hint.
-  struct BlurRectStatus {
-    bool drawMode = false;
-    int count = 0;
-  };
-
   StatusMenuController(PrivacyController& controller, Preferences& preferences, Environment environment);
   ~StatusMenuController();
   StatusMenuController(const StatusMenuController&) = delete;
@@ -66,7 +60,6 @@ class StatusMenuController {
   std::function<void()> openSettingsWindow;
   std::function<void()> checkForUpdates;
   std::function<void()> terminate;
-  std::function<BlurRectStatus()> blurRectStatus;
 
  private:
   void addMuted(ui::Menu& menu, const std::string& text, ui::MenuItemStyle style);

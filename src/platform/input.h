@@ -77,6 +77,11 @@ struct InputEvent {
   uint64_t modifierFlags = 0;
   uint16_t keyCode = 0;
   Point location;  // screen space
+  // Mouse button presses at about one place in quick succession: 1 for a single press, 2 for the
+  // second press of a double click, ... (0 for events that are not presses or releases).
+  int64_t clickCount = 0;
+  // When the event happened (media time, seconds); absent where the backend does not say.
+  std::optional<double> timestamp;
 };
 
 class EventMonitor {

@@ -117,11 +117,14 @@ TEST_F(StatusMenuTest, BlurRectHintsAndGuardLine) {
   ASSERT_TRUE(launch());
   Titles titles = menuTitles();
   EXPECT_EQ(titles[2], "Cmd+Tab guard off \u2014 allow Input Monitoring for this copy");
-  auto& menu = *delegate->statusMenu();
-  menu.blurRectStatus = [] { return StatusMenuController::BlurRectStatus{false, 2}; };
+  BlurRectManager& rects = controller().blurRects();
+  rects.addRect(Rect(100, 100, 80, 60));
+  // The menu follows each change at once, without being opened.
+  EXPECT_NE(menuItem("1 blur rects"), nullptr);
+  rects.addRect(Rect(300, 100, 80, 60));
   titles = menuTitles();
   EXPECT_NE(std::find(titles.begin(), titles.end(), "2 blur rects"), titles.end());
-  menu.blurRectStatus = [] { return StatusMenuController::BlurRectStatus{true, 2}; };
+  rects.enterDrawMode();
   titles = menuTitles();
   EXPECT_NE(std::find(titles.begin(), titles.end(), "Drawing a blur rect \u2014 \u2318\u00D73 or Esc to exit"),
             titles.end());

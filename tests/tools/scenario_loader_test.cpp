@@ -47,6 +47,13 @@ TEST_F(ScenarioLoaderTest, NumbersAreRefusedOutsideTheirRangesInsteadOfWrapping)
       {{{"at", 1}, {"event", "drag"}, {"number", 101}, {"by", {10, 0}}, {"edge", "middle"}}, "edge: expected one of"},
       {{{"at", 1}, {"event", "moveWindow"}, {"number", 101}, {"origin", {0, 0}}, {"duration", 0}},
        "duration: expected seconds above 0, at most 60"},
+      {{{"at", 1}, {"event", "drag"}, {"number", 101}, {"from", {5, 5}}, {"by", {10, 0}}},
+       "give exactly one of \"number\" and \"from\""},
+      {{{"at", 1}, {"event", "drag"}, {"by", {10, 0}}}, "give exactly one of \"number\" and \"from\""},
+      {{{"at", 1}, {"event", "key"}, {"key", "command"}, {"times", 11}}, "times: expected a whole number from 1 to 10"},
+      {{{"at", 1}, {"event", "key"}, {"key", "command"}, {"action", "press"}, {"times", 3}}, "times: only taps repeat"},
+      {{{"at", 1}, {"event", "key"}, {"key", "control"}, {"times", 3}, {"interval", 0}}, "interval: expected seconds"},
+      {{{"at", 1}, {"event", "click"}, {"point", {5, 5}}, {"count", 4}}, "count: expected a whole number from 1 to 3"},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(load(withEvent(c.event))) << c.event.dump();

@@ -34,7 +34,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"closeWindow", {{"number"}, {}}},
       {"moveWindow", {{"number", "origin"}, {"duration"}}},
       {"resizeWindow", {{"number", "size"}, {"duration"}}},
-      {"drag", {{"number", "by"}, {"duration", "edge"}}},
+      {"drag", {{"by"}, {"number", "from", "duration", "edge"}}},
       {"setTitle", {{"number", "title"}, {}}},
       {"startShare", {{"kind"}, {"pid"}}},
       {"stopShare", {{"kind"}, {"pid"}}},
@@ -42,7 +42,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"microphone", {{"inUse"}, {}}},
       {"hotKey", {{"key"}, {"action"}}},
       {"commandTab", {{"to"}, {"tabs", "release"}}},
-      {"click", {{"point"}, {}}},
+      {"click", {{"point"}, {"count"}}},
       {"menu", {{"item"}, {}}},
       {"openMenu", {{}, {}}},
       {"closeMenu", {{}, {}}},
@@ -61,7 +61,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"killCaptureHelper", {{"number"}, {}}},
       {"addDisplay", {{"display"}, {}}},
       {"removeDisplay", {{"id"}, {}}},
-      {"key", {{"key"}, {"action"}}},
+      {"key", {{"key"}, {"action", "times", "interval"}}},
       {"accessibility", {{}, {"trusted", "apps", "windows"}}},
       {"policy", {{"document"}, {}}},
       {"meetingWindows", {{"windows"}, {}}},
@@ -103,6 +103,8 @@ constexpr WholeRange kWholeRanges[] = {
     {"number", 1, UINT32_MAX},
     {"tabs", 1, kMaxTabs},
     {"id", 1, UINT32_MAX},
+    {"times", 1, 10},
+    {"count", 1, 3},
 };
 
 std::string rangeText(int64_t lo, int64_t hi) { return std::to_string(lo) + " to " + std::to_string(hi); }
@@ -188,7 +190,7 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
   for (const char* key : {"input", "output", "inUse", "granted", "release", "trusted", "locked"}) {
     if (auto err = boolean(key)) return err;
   }
-  for (const char* key : {"by", "size", "point", "origin"}) {
+  for (const char* key : {"by", "size", "point", "origin", "from"}) {
     if (auto err = point(key)) return err;
   }
   if (e.kind == "resizeWindow" && (s["size"][0].get<double>() <= 0 || s["size"][1].get<double>() <= 0)) {
@@ -200,6 +202,8 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
   if (e.kind == "openWindow" && !s["window"].is_object()) return std::string("window: expected a window object");
   if (e.kind == "setTitle" && !s["title"].is_string()) return std::string("title: expected a string");
   if (e.kind == "drag") {
+    if (s.contains("number") == s.contains("from")) return std::string("give exactly one of \"number\" and \"from\"");
+    if (s.contains("from") && s.contains("edge")) return std::string("edge: only a window's drag has an edge");
     if (auto err = oneOf("edge", {"titleBar", "left", "right", "top", "bottom", "topLeft", "topRight", "bottomLeft",
                                   "bottomRight"})) {
       return err;
@@ -251,6 +255,13 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
   if (e.kind == "key") {
     if (auto err = oneOf("key", {"escape", "tab", "command", "shift", "option", "control"})) return err;
     if (auto err = oneOf("action", {"press", "release", "tap"})) return err;
+    if (s.contains("times") && s.value("action", std::string("tap")) != "tap") {
+      return std::string("times: only taps repeat");
+    }
+    if (s.contains("interval") &&
+        (!s["interval"].is_number() || s["interval"].get<double>() <= 0 || s["interval"].get<double>() > 1)) {
+      return std::string("interval: expected seconds above 0, at most 1");
+    }
   }
   if (e.kind == "accessibility" && !s.contains("trusted") && !s.contains("apps") && !s.contains("windows")) {
     return std::string("expected \"windows\", \"apps\" or \"trusted\"");

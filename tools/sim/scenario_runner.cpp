@@ -197,6 +197,7 @@ class Runner {
                        {"motionFrames", motionFrames_},
                        {"beforeDetectionFrames", beforeDetectionFrames_},
                        {"unprobedFrames", unprobedFrames_}};
+    report["leaks"]["rectFrames"] = rectFrames_;
     json perWindow = json::object();
     for (const auto& [number, ms] : leakedPixelMs_) perWindow[std::to_string(number)] = ms;
     report["leakedPixelMs"] = perWindow;
@@ -390,7 +391,7 @@ class Runner {
     }
     if (e.kind == "click") {
       auto before = desktop_.frontmostPID();
-      input.click(pointOf(s["point"]));
+      for (int64_t i = 0; i < s.value("count", int64_t(1)); ++i) input.click(pointOf(s["point"]));
       auto after = desktop_.frontmostPID();
       if (after && after != before) markAppeared(*after);
       return true;
@@ -701,7 +702,8 @@ class Runner {
     return std::nullopt;
   }
 
-  // Escape, Tab or a modifier key alone, through the input port.
+  // Escape, Tab or a modifier key alone, through the input port; a tap may repeat `times` times,
+  // `interval` seconds apart (a triple tap of a modifier).
   bool pressKey(const json& s) {
     static const std::map<std::string, uint64_t> modifiers = {{"command", ModifierFlag::command},
                                                               {"shift", ModifierFlag::shift},
@@ -710,17 +712,22 @@ class Runner {
     sim::SimInput& input = desktop_.input();
     const std::string key = s["key"].get<std::string>();
     const std::string action = s.value("action", std::string("tap"));
+    auto press = [&input, key, action] {
+      if (auto modifier = modifiers.find(key); modifier != modifiers.end()) {
+        if (action != "release") input.modifierKey(modifier->second, true);
+        if (action != "press") input.modifierKey(modifier->second, false);
+      } else {
+        const uint16_t code = key == "escape" ? KeyCode::escape : KeyCode::tab;
+        if (action != "release") input.keyDown(code, input.currentModifierFlags());
+        if (action != "press") input.keyUp(code, input.currentModifierFlags());
+      }
+    };
     auto before = desktop_.frontmostPID();
-    if (auto modifier = modifiers.find(key); modifier != modifiers.end()) {
-      if (action != "release") input.modifierKey(modifier->second, true);
-      if (action != "press") input.modifierKey(modifier->second, false);
-    } else {
-      const uint16_t code = key == "escape" ? KeyCode::escape : KeyCode::tab;
-      if (action != "release") input.keyDown(code, input.currentModifierFlags());
-      if (action != "press") input.keyUp(code, input.currentModifierFlags());
-    }
+    press();
     // Letting go of Command ends the application switcher, which activates its choice.
     if (auto after = desktop_.frontmostPID(); after && after != before) markAppeared(*after);
+    const double interval = s.value("interval", 0.1);
+    for (int64_t i = 1; i < s.value("times", int64_t(1)); ++i) dispatcher_.main().asyncAfter(interval * double(i), press);
     return true;
   }
 
@@ -745,9 +752,11 @@ class Runner {
   // it goes pi/2 times the mean speed.
   static double eased(double f) { return (1 - std::cos(M_PI * f)) / 2; }
 
-  // A pointer drag of a window by its title bar, or of one of its edges or corners (a resize), with
-  // one pointer event per 1/pointerRate s over the duration.
+  // A pointer drag of a window by its title bar, or of one of its edges or corners (a resize), or
+  // from a point of the screen (drawing), with one pointer event per 1/pointerRate s over the
+  // duration.
   bool startDrag(const json& s, std::string& error) {
+    if (s.contains("from")) return dragPointer(pointOf(s["from"]), s);
     if (!windowExists(s, error)) return false;
     const WindowID number = WindowID(s["number"].get<int64_t>());
     const Rect b = desktop_.window(number)->bounds;
@@ -764,7 +773,11 @@ class Runner {
       if (edge == "left" || edge.ends_with("Left")) x = b.minX() - 2;
       if (edge == "right" || edge.ends_with("Right")) x = b.maxX() + 2;
     }
-    const Point start{x, h - y};
+    return dragPointer(Point{x, h - y}, s);
+  }
+
+  // The pointer presses at `start` (screen space), moves by the event's `by` and lets go.
+  bool dragPointer(Point start, const json& s) {
     const Point by = pointOf(s["by"]);
     const double duration = s.value("duration", 0.5);
     const int steps = std::max(1, int(std::lround(duration * desktop_.motion().pointerRate)));
@@ -966,6 +979,7 @@ class Runner {
 
     measureOvershoot(t);
     sampleShields(t);
+    countRectLeaks();
     if (exposedBeforeDetection()) ++beforeDetectionFrames_;
     auto hidden = mustNotBeSeen();
     measureClearView(t, hidden);
@@ -1104,6 +1118,23 @@ class Runner {
             {"statusLines", statusLines_}};
   }
 
+  // What lies under the rectangles the user drew never reaches the share, whether Privacy Mode is
+  // on or not and whatever moves beneath them.
+  void countRectLeaks() {
+    const auto& rects = controller()->blurRects().rects();
+    if (rects.empty()) return;
+    ++rectSamples_;
+    std::vector<sim::PrivateArea> areas;
+    for (const StoredRect& rect : rects) {
+      areas.push_back({rect.frame.flipped(desktop_.mainDisplayHeight()), blurRectWindowLevel});
+    }
+    if (sim::countAreaLeaks(desktop_, areas, rectLeaks_) > 0) ++rectFrames_;
+    if (!rectLeaks_.isComplete()) {
+      ++unprobedFrames_;
+      unprobedWhy_ = "display " + std::to_string(rectLeaks_.unprobedDisplays.front()) + " is too large to draw";
+    }
+  }
+
   // While a covered window moves (within 0.1 s of a change of its bounds), how far its frost reaches
   // past it: the points of frost over pixels that are not protected.
   void measureOvershoot(double t) {
@@ -1167,6 +1198,9 @@ class Runner {
     }
     os << "Shown before detection (a share had started, Privacy Mode was not on yet): " << beforeDetectionFrames_
        << (beforeDetectionFrames_ == 1 ? " sample\n" : " samples\n");
+    if (rectSamples_ > 0) {
+      os << "Under drawn blur rectangles (" << rectSamples_ << " samples): " << rectFrames_ << " leaking samples\n";
+    }
     if (unprobedFrames_ > 0) os << "Not probed: " << unprobedFrames_ << " samples (" << unprobedWhy_ << ")\n";
     if (!firstSteadyLeak_.empty()) os << "  first steady leak, leaking pixels in red: " << firstSteadyLeak_ << "\n";
     if (frostedMeetingFrames_ > 0) os << "Meeting windows were frosted in " << frostedMeetingFrames_ << " samples.\n";
@@ -1253,6 +1287,9 @@ class Runner {
   double lastFidelityAt_ = -1;
   std::optional<double> notificationFidelity_;
   std::optional<double> desktopFidelity_;
+  sim::LeakReport rectLeaks_;
+  int64_t rectSamples_ = 0;  // samples with drawn blur rectangles on screen
+  int64_t rectFrames_ = 0;   // ... in which the share showed what lies under one
   double speed_ = 0;
   std::string firstSteadyLeak_;
   json leakSpans_ = json::array();

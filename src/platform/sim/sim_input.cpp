@@ -47,6 +47,10 @@ struct HotKey {
 constexpr double kResizeGrip = 5;
 // The smallest size a resize by the pointer leaves a window.
 constexpr double kMinimumSize = 40;
+// Presses closer in time and place than this make one multiple click (the platform's default
+// double-click interval, and how far the pointer may wander between the presses).
+constexpr double kDoubleClickInterval = 0.5;
+constexpr double kDoubleClickDistance = 4;
 
 }  // namespace
 
@@ -72,6 +76,15 @@ Rect resizedBy(const Rect& bounds, uint32_t edges, double dx, double dy) {
 }
 
 namespace {
+
+InputEvent inputEvent(uint32_t type, uint64_t modifierFlags, uint16_t keyCode, Point location) {
+  InputEvent event;
+  event.type = type;
+  event.modifierFlags = modifierFlags;
+  event.keyCode = keyCode;
+  event.location = location;
+  return event;
+}
 
 bool inMask(uint64_t mask, uint32_t type) { return (mask & eventMaskBit(type)) != 0; }
 
@@ -160,6 +173,10 @@ struct SimInput::State {
   uint32_t resizeEdges = 0;
   Point dragStart;
   Rect startBounds;
+  // The last press of the left button, for counting multiple clicks.
+  double lastPressAt = -1e9;
+  Point lastPressLocation;
+  int64_t clickCount = 0;
 
   State(SimDesktop& d, Dispatcher& q) : desktop(d), dispatcher(q) {}
 
@@ -241,6 +258,16 @@ void SimInput::reserveHotKeyElsewhere(uint32_t keyCode, uint32_t modifiers) {
 
 void SimInput::post(InputEvent event, std::optional<pid_t> activates) {
   std::shared_ptr<State> state = state_;
+  event.timestamp = state->dispatcher.clock().mediaTime();
+  if (event.type == EventType::leftMouseDown) {
+    const bool again = *event.timestamp - state->lastPressAt <= kDoubleClickInterval &&
+                       std::abs(event.location.x - state->lastPressLocation.x) <= kDoubleClickDistance &&
+                       std::abs(event.location.y - state->lastPressLocation.y) <= kDoubleClickDistance;
+    state->clickCount = again ? state->clickCount + 1 : 1;
+    state->lastPressAt = *event.timestamp;
+    state->lastPressLocation = event.location;
+  }
+  if (event.type == EventType::leftMouseDown || event.type == EventType::leftMouseUp) event.clickCount = state->clickCount;
   // 1. Taps at the head of the session see it first and may drop it.
   auto taps = state->taps;
   for (const auto& tap : taps) {
@@ -292,17 +319,17 @@ void SimInput::post(InputEvent event, std::optional<pid_t> activates) {
 
 void SimInput::moveMouse(Point location) {
   state_->setMouse(location);
-  post(InputEvent{EventType::mouseMoved, state_->modifiers, 0, location}, std::nullopt);
+  post(inputEvent(EventType::mouseMoved, state_->modifiers, 0, location), std::nullopt);
 }
 
 void SimInput::mouseDown(Point location) {
   state_->setMouse(location);
-  post(InputEvent{EventType::leftMouseDown, state_->modifiers, 0, location}, std::nullopt);
+  post(inputEvent(EventType::leftMouseDown, state_->modifiers, 0, location), std::nullopt);
 }
 
 void SimInput::mouseUp(Point location) {
   state_->setMouse(location);
-  post(InputEvent{EventType::leftMouseUp, state_->modifiers, 0, location}, std::nullopt);
+  post(inputEvent(EventType::leftMouseUp, state_->modifiers, 0, location), std::nullopt);
 }
 
 void SimInput::click(Point location) {
@@ -351,7 +378,7 @@ void SimInput::dragTo(Point p) {
   }
   state_->dragLast = p;
   state_->setMouse(p);
-  post(InputEvent{EventType::leftMouseDragged, state_->modifiers, 0, p}, std::nullopt);
+  post(inputEvent(EventType::leftMouseDragged, state_->modifiers, 0, p), std::nullopt);
 }
 
 void SimInput::dragEnd(Point location) {
@@ -368,14 +395,14 @@ void SimInput::drag(Point from, const std::vector<Point>& path) {
 
 void SimInput::keyDown(uint16_t keyCode, uint64_t modifierFlags) {
   state_->modifiers = modifierFlags;
-  post(InputEvent{EventType::keyDown, modifierFlags, keyCode, state_->mouse()}, std::nullopt);
+  post(inputEvent(EventType::keyDown, modifierFlags, keyCode, state_->mouse()), std::nullopt);
   // The window server closes the switcher after the taps have seen the key.
   if (keyCode == KeyCode::escape) state_->switcherTarget.reset();
 }
 
 void SimInput::keyUp(uint16_t keyCode, uint64_t modifierFlags) {
   state_->modifiers = modifierFlags;
-  post(InputEvent{EventType::keyUp, modifierFlags, keyCode, state_->mouse()}, std::nullopt);
+  post(inputEvent(EventType::keyUp, modifierFlags, keyCode, state_->mouse()), std::nullopt);
 }
 
 void SimInput::flagsChanged(uint64_t modifierFlags, uint16_t keyCode) {
@@ -384,7 +411,7 @@ void SimInput::flagsChanged(uint64_t modifierFlags, uint16_t keyCode) {
   state_->modifiers = modifierFlags;
   std::optional<pid_t> activates;
   if (commandReleased && state_->switcherTarget) activates = std::exchange(state_->switcherTarget, std::nullopt);
-  post(InputEvent{EventType::flagsChanged, modifierFlags, keyCode, state_->mouse()}, activates);
+  post(inputEvent(EventType::flagsChanged, modifierFlags, keyCode, state_->mouse()), activates);
 }
 
 void SimInput::modifierKey(uint64_t flag, bool down) {
@@ -441,7 +468,7 @@ void SimInput::disableTaps(bool byTimeout) {
   for (const auto& tap : taps) {
     if (!tap->valid || !tap->enabled) continue;
     tap->enabled = false;
-    if (tap->inRunLoop) tap->callback(type, InputEvent{type, 0, 0, state_->mouse()});
+    if (tap->inRunLoop) tap->callback(type, inputEvent(type, 0, 0, state_->mouse()));
   }
 }
 

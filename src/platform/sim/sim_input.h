@@ -7,7 +7,9 @@
 //      when it is aimed at another application, local ones when it is aimed at our own windows);
 //      a click released over one of our own windows reaches its views (SimUI::click).
 // The pointer is the one the user-interface port reports (SimUI), and windows are hit as it hits
-// them: our windows that ignore mouse events let clicks through.
+// them: our windows that ignore mouse events let clicks through. Every event carries the media time
+// it was posted at; presses of the left button within 0.5 s and 4 points of the one before count
+// as a multiple click (clickCount 2 for a double click), their releases carrying the same count.
 #pragma once
 
 #include <cstdint>

@@ -103,6 +103,52 @@ void countLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSe
   }
 }
 
+uint64_t countAreaLeaks(const SimDesktop& desktop, const std::vector<PrivateArea>& areas, LeakReport& scratch) {
+  scratch.unprobedDisplays.clear();
+  uint64_t leaked = 0;
+  VisibilityMap& map = scratch.band;
+  for (const PrivateArea& privateArea : areas) {
+    const Rect bounds = privateArea.bounds.standardized();
+    if (bounds.isNull() || bounds.isEmpty()) continue;
+    // Every window of another program that lies under the area: any of them may show there.
+    std::set<WindowID> under;
+    for (const SimWindow& w : desktop.windows()) {
+      if (w.ownerPID != desktop.selfPID() && w.level < privateArea.level && mayShow(w) && w.bounds.intersects(bounds)) {
+        under.insert(w.number);
+      }
+    }
+    if (under.empty()) continue;
+    if (map.watched != under) map.watched = std::move(under);
+    for (const SimDisplay& display : desktop.displays()) {
+      if (!bounds.intersects(display.frame)) continue;
+      const Size picture = pictureSize(display.frame.size);
+      if (!(picture.width > 0)) {
+        scratch.unprobedDisplays.push_back(display.id);
+        continue;
+      }
+      // The pixels whose centres lie in the area (as a frost drawn over exactly the area covers).
+      auto pixel = [](double edge, double hi) { return int(std::clamp(double(firstPixelAtOrAfter(edge)), 0.0, hi)); };
+      const double x = bounds.minX() - display.frame.minX();
+      const double y = bounds.minY() - display.frame.minY();
+      const PixelArea area{pixel(x, picture.width), pixel(y, picture.height), pixel(x + bounds.width(), picture.width),
+                           pixel(y + bounds.height(), picture.height)};
+      if (area.isEmpty()) continue;
+      const int rowsPerBand = int(std::max<int64_t>(1, kBandEntries / area.width()));
+      for (int top = area.y0; top < area.y1; top += rowsPerBand) {
+        map.reset(PixelArea{area.x0, top, area.x1, std::min(area.y1, top + rowsPerBand)});
+        if (!desktop.recordShareVisibility(display.id, map)) {
+          scratch.unprobedDisplays.push_back(display.id);
+          break;
+        }
+        for (int y = map.y0; y < map.y0 + map.height; ++y) {
+          for (int x = map.x0; x < map.x0 + map.width; ++x) leaked += map.visibleAt(x, y) != 0;
+        }
+      }
+    }
+  }
+  return leaked;
+}
+
 LeakReport probeLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSeen) {
   LeakReport report;
   countLeaks(desktop, mustNotBeSeen, report);

@@ -53,4 +53,16 @@ void countLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSe
 // Counts, and also draws the main display's share view with its visibility map.
 LeakReport probeLeaks(const SimDesktop& desktop, const std::set<WindowID>& mustNotBeSeen);
 
+// An area of the screen whose content must never reach the share (a rectangle the user drew to be
+// frosted): whatever other programs' windows below `level` show there is private, whichever
+// window it is and wherever it moves.
+struct PrivateArea {
+  Rect bounds;  // window-server space
+  int64_t level = 0;
+};
+// The share-view pixels inside the areas that show a window lying under them, summed over the
+// areas and the displays (`scratch`'s map memory is reused). A display that cannot be drawn is added
+// to scratch.unprobedDisplays.
+uint64_t countAreaLeaks(const SimDesktop& desktop, const std::vector<PrivateArea>& areas, LeakReport& scratch);
+
 }  // namespace corvane::sim
