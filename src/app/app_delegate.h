@@ -26,6 +26,7 @@ class PolicyFileWatcher;
 class Preferences;
 class PrivacyController;
 class SafeRestart;
+class SettingsWindow;
 
 inline constexpr const char* kApplicationVersion = "0.1.0";
 
@@ -67,8 +68,7 @@ class AppDelegate {
   PrivacyController* controller() const { return controller_.get(); }
   StatusMenuController* statusMenu() const { return statusMenu_.get(); }
 
-  // Opens the settings window (a later part of the application); until it is set, the request is
-  // logged.
+  // Told each time the settings window is opened.
   std::function<void()> openSettingsWindow;
   // Told after every state change of the controller, after the status menu.
   std::function<void()> onStateChange;
@@ -77,6 +77,7 @@ class AppDelegate {
 
  private:
   void startApp();
+  std::unique_ptr<SettingsWindow> makeSettingsWindow();
   void installEditMenu();
   void syncRequiredCorvane();
   void setLaunchAtLogin(bool enabled);

@@ -64,6 +64,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"accessibility", {{}, {"trusted", "apps", "windows"}}},
       {"policy", {{"document"}, {}}},
       {"meetingWindows", {{"windows"}, {}}},
+      {"settings", {{}, {"toggle", "on", "slider", "value", "search", "text", "add", "remove", "list", "press", "close"}}},
   };
   return shapes;
 }
@@ -248,6 +249,30 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
     return std::string("expected \"windows\", \"apps\" or \"trusted\"");
   }
   if (e.kind == "policy" && !s["document"].is_object()) return std::string("document: expected a policy object");
+  if (e.kind == "settings") {
+    static const char* const actions[] = {"toggle", "slider", "search", "add", "remove", "press", "close"};
+    int count = 0;
+    for (const char* action : actions) {
+      if (!s.contains(action)) continue;
+      ++count;
+      if (std::string(action) == "close" ? !(s[action].is_boolean() && s[action].get<bool>())
+                                         : !(s[action].is_string() && !s[action].get<std::string>().empty())) {
+        return std::string(action) + (std::string(action) == "close" ? ": expected true" : ": expected a label");
+      }
+    }
+    if (count != 1) return std::string("expected exactly one of \"toggle\", \"slider\", \"search\", \"add\", \"remove\", \"press\", \"close\"");
+    if (s.contains("on") && !s.contains("toggle")) return std::string("on: only with \"toggle\"");
+    if (s.contains("on") && !s["on"].is_boolean()) return std::string("on: expected true or false");
+    if (s.contains("slider") != s.contains("value")) return std::string("value: a slider needs a value, and only a slider");
+    if (s.contains("value") && !(s["value"].is_number() && std::isfinite(s["value"].get<double>()))) {
+      return std::string("value: expected a number");
+    }
+    if (s.contains("search") != s.contains("text")) return std::string("text: a search needs a text, and only a search");
+    if (s.contains("text") && !s["text"].is_string()) return std::string("text: expected a string");
+    if (s.contains("list") && !((s.contains("add") || s.contains("remove")) && s["list"].is_string())) {
+      return std::string("list: expected the title of a list, with \"add\" or \"remove\"");
+    }
+  }
   if (e.kind == "meetingWindows") {
     if (!s["windows"].is_array() || !std::all_of(s["windows"].begin(), s["windows"].end(),
                                                    [](const json& v) { return isWholeNumberIn(v, 1, UINT32_MAX); })) {
@@ -277,9 +302,10 @@ static bool readPreferences(const json& p, Scenario& s, const std::string& where
       if (!readApps(value, s.protectedApps, inner)) return what = where + ".protectedApps" + inner, false;
     } else if (key == "triggerApps") {
       if (!readApps(value, s.triggerApps, inner)) return what = where + ".triggerApps" + inner, false;
-    } else if (key == "autoDetectEnabled" || key == "requireCorvane") {
+    } else if (key == "autoDetectEnabled" || key == "requireCorvane" || key == "hasCompletedOnboarding") {
       if (!value.is_boolean()) return what = where + "." + key + ": expected true or false", false;
-      (key == "autoDetectEnabled" ? s.autoDetectEnabled : s.requireCorvane) = value.get<bool>();
+      (key == "autoDetectEnabled" ? s.autoDetectEnabled
+                                  : key == "requireCorvane" ? s.requireCorvane : s.hasCompletedOnboarding) = value.get<bool>();
     } else if (key == "blurIntensity") {
       if (!value.is_number() || !(value.get<double>() >= 0 && value.get<double>() <= 1)) {
         return what = where + ".blurIntensity: expected a number from 0 to 1", false;

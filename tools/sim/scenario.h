@@ -31,6 +31,8 @@ struct Scenario {
   bool autoDetectEnabled = true;
   double blurIntensity = 0.5;
   bool requireCorvane = false;
+  // A scenario plays an application that has been set up already, unless it says otherwise.
+  bool hasCompletedOnboarding = true;
   bool listenAccess = true;
   // Windows that are allowed to show even though their application is protected (meeting windows
   // of a protected conferencing application).

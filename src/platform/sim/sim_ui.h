@@ -33,6 +33,7 @@
 namespace corvane::sim {
 
 class SimDesktop;
+class SimFormWindow;
 
 class SimUI final : public ui::UserInterface {
  public:
@@ -49,6 +50,10 @@ class SimUI final : public ui::UserInterface {
   Dispatcher& dispatcher() override;
   std::unique_ptr<ui::StatusItem> makeStatusItem(double length) override;
   bool hasSystemSymbol(const std::string& name) override;
+  // Form windows are drawn plainly with the built-in font (sim_form_window.h).
+  std::unique_ptr<ui::FormWindow> makeFormWindow(const ui::FormWindowStyle& style) override;
+  // The form windows that exist, in creation order.
+  std::vector<SimFormWindow*> formWindows() const;
 
   // ---- Status items and their menus --------------------------------------------------------
   size_t statusItemCount() const;

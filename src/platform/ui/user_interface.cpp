@@ -8,6 +8,8 @@ std::optional<Image> UserInterface::assetImage(const std::string&) { return std:
 
 bool UserInterface::hasSystemSymbol(const std::string&) { return false; }
 
+std::unique_ptr<FormWindow> UserInterface::makeFormWindow(const FormWindowStyle&) { return nullptr; }
+
 std::optional<ScreenInfo> UserInterface::mainScreen() {
   auto all = screens();
   if (all.empty()) return std::nullopt;

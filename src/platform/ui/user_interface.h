@@ -16,6 +16,7 @@
 #include "base/geometry.h"
 #include "platform/screens.h"
 #include "platform/ui/animation.h"
+#include "platform/ui/form_window.h"
 #include "platform/ui/image.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/ui_types.h"
@@ -47,6 +48,8 @@ class UserInterface {
   virtual std::optional<Image> assetImage(const std::string& name);
   // Whether the system offers the symbol image of that name.
   virtual bool hasSystemSymbol(const std::string& name);
+  // A new, hidden form window (see form_window.h); none where the platform cannot show one.
+  virtual std::unique_ptr<FormWindow> makeFormWindow(const FormWindowStyle& style);
 
   // The application's main menu (the edit menu that text fields need lives there); none at first.
   std::shared_ptr<Menu> mainMenu() const { return mainMenu_; }
