@@ -304,7 +304,8 @@ bool sameText(const std::string& a, const std::string& b) { return a == b || asc
 
 }  // namespace
 
-PixelBuffer drawForm(const ui::Form& form, const std::string& title, int width, int height) {
+PixelBuffer drawForm(const ui::Form& form, const std::string& title, int width, int height,
+                     std::optional<size_t> topSection) {
   PixelBuffer picture(width, height);
   if (picture.isEmpty()) return picture;
   Painter whole(picture, 0);
@@ -315,13 +316,15 @@ PixelBuffer drawForm(const ui::Form& form, const std::string& title, int width, 
   {
     Layout measure(cardLeft + kCardPadding, cardWidth - 2 * kCardPadding, nullptr);
     double y = SimFormWindow::kTitleBarHeight + kMargin;
-    for (const auto& s : form.sections) {
-      if (!form.scrollAnchor.empty() && s.anchor == form.scrollAnchor) {
+    for (size_t i = 0; i < form.sections.size(); ++i) {
+      const auto& s = form.sections[i];
+      if (topSection ? i == *topSection : !form.scrollAnchor.empty() && s.anchor == form.scrollAnchor) {
         scroll = y - SimFormWindow::kTitleBarHeight - kMargin;
-        break;
       }
       y = measure.section(s, y) + kCardGap;
     }
+    // As a scroll view does, never past the end of the content.
+    scroll = std::max(0.0, std::min(scroll, y - kCardGap + kMargin - height));
   }
   Painter painter(picture, scroll);
   double y = SimFormWindow::kTitleBarHeight + kMargin;
@@ -435,6 +438,7 @@ SimFormWindow::~SimFormWindow() {
 }
 
 void SimFormWindow::setForm(ui::Form form) {
+  if (form.scrollAnchor != form_.scrollAnchor) userScroll_.reset();
   form_ = std::move(form);
   redraw();
 }
@@ -442,7 +446,7 @@ void SimFormWindow::setForm(ui::Form form) {
 void SimFormWindow::redraw() {
   const Size size = window_->frame().size;
   auto picture = std::make_shared<PixelBuffer>(
-      drawForm(form_, style_.title, int(std::lround(size.width)), int(std::lround(size.height))));
+      drawForm(form_, style_.title, int(std::lround(size.width)), int(std::lround(size.height)), userScroll_));
   view_->enqueue(ui::VideoSample{std::move(picture), ui_.dispatcher().clock().mediaTime(), true});
 }
 
@@ -470,6 +474,13 @@ int64_t SimFormWindow::windowNumber() const { return window_->windowNumber(); }
 FormOperationResult SimFormWindow::operate(const FormOperation& operation) {
   auto target = findFormTarget(form_, operation);
   if (!target) return FormOperationResult::noSuchControl;
+  for (size_t i = 0; i < form_.sections.size(); ++i) {
+    const auto& controls = form_.sections[i].controls;
+    if (!controls.empty() && target->control >= &controls.front() && target->control <= &controls.back()) {
+      userScroll_ = i;
+    }
+  }
+  redraw();
   if (!target->control->enabled) return FormOperationResult::disabled;
   // The control may go away with the form it belongs to: keep what the input needs.
   const std::string id = target->control->id;

@@ -46,8 +46,10 @@ struct FormTarget {
 };
 std::optional<FormTarget> findFormTarget(const ui::Form& form, const FormOperation& operation);
 
-// The picture of a form window's content: `width` x `height` pixels, the title bar included.
-PixelBuffer drawForm(const ui::Form& form, const std::string& title, int width, int height);
+// The picture of a form window's content: `width` x `height` pixels, the title bar included,
+// scrolled so that section `topSection` (else the form's scroll anchor) is at the top.
+PixelBuffer drawForm(const ui::Form& form, const std::string& title, int width, int height,
+                     std::optional<size_t> topSection = std::nullopt);
 
 class SimFormWindow final : public ui::FormWindow {
  public:
@@ -65,7 +67,8 @@ class SimFormWindow final : public ui::FormWindow {
 
   const ui::FormWindowStyle& style() const { return style_; }
   const ui::Window& window() const { return *window_; }
-  // Acts on the form as the user would; the program hears of it through onInput.
+  // Acts on the form as the user would, scrolling the control's section to the top first; the
+  // program hears of it through onInput.
   FormOperationResult operate(const FormOperation& operation);
 
  private:
@@ -76,6 +79,8 @@ class SimFormWindow final : public ui::FormWindow {
   std::unique_ptr<ui::Window> window_;
   ui::VideoDisplayView* view_ = nullptr;
   ui::Form form_;
+  // The section the user scrolled to; cleared when the program scrolls.
+  std::optional<size_t> userScroll_;
   std::function<void()> onDestroy_;
 };
 
