@@ -144,6 +144,7 @@ TEST_F(SettingsViewModelTest, LockedControlsAreDisabledCaptionedAndRefuseChanges
     lock(c.locked);
     prefs.applyingPolicy = true;
     prefs.requireCorvane.set(c.requireCorvane);
+    prefs.launchAtLogin.set(false);
     prefs.applyingPolicy = false;
     auto& m = model();
     const SettingsItem* control = item(c.control);

@@ -64,7 +64,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"accessibility", {{}, {"trusted", "apps", "windows"}}},
       {"policy", {{"document"}, {}}},
       {"meetingWindows", {{"windows"}, {}}},
-      {"settings", {{}, {"toggle", "on", "slider", "value", "search", "text", "add", "remove", "list", "press", "close"}}},
+      {"settings", {{}, {"toggle", "on", "slider", "value", "search", "text", "add", "remove", "list", "press", "close", "expect"}}},
   };
   return shapes;
 }
@@ -261,6 +261,7 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
       }
     }
     if (count != 1) return std::string("expected exactly one of \"toggle\", \"slider\", \"search\", \"add\", \"remove\", \"press\", \"close\"");
+    if (auto err = oneOf("expect", {"done", "disabled"})) return err;
     if (s.contains("on") && !s.contains("toggle")) return std::string("on: only with \"toggle\"");
     if (s.contains("on") && !s["on"].is_boolean()) return std::string("on: expected true or false");
     if (s.contains("slider") != s.contains("value")) return std::string("value: a slider needs a value, and only a slider");

@@ -693,10 +693,14 @@ class Runner {
     op.value = s.value("value", 0.0);
     op.text = s.value("text", std::string());
     op.group = s.value("list", std::string());
+    // A scenario may expect the control to refuse (a setting the organisation locked).
+    const bool expectDisabled = s.value("expect", std::string("done")) == "disabled";
     switch (window->operate(op)) {
       case sim::FormOperationResult::done:
+        if (expectDisabled) return error = "the settings control \"" + op.label + "\" is not disabled", false;
         return true;
       case sim::FormOperationResult::disabled:
+        if (expectDisabled) return true;
         return error = "the settings control \"" + op.label + "\" is disabled", false;
       default:
         return error = "the settings window shows no such control \"" + op.label + "\"", false;
