@@ -104,7 +104,8 @@ TEST_F(SettingsViewModelTest, CardsComeInOrderWithTheirTextsAndTranslatorComment
 
   // The hot key list.
   std::vector<std::string> keys;
-  for (const auto& i : model_->cards().back().items) {
+  const std::vector<SettingsCard> all = model_->cards();
+  for (const auto& i : all.back().items) {
     if (i.kind == SettingsItem::Kind::hotKey) keys.push_back(i.detail);
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"\u2303\u2325\u2318B", "\u2303\u2325\u2318R", "\u2303\u2325\u2318P",
