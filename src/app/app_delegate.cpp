@@ -13,6 +13,7 @@
 #include "platform/ui.h"
 #include "settings/policy_file_watcher.h"
 #include "settings/preferences.h"
+#include "ui/settings/settings_window.h"
 
 namespace corvane {
 
@@ -141,15 +142,13 @@ void AppDelegate::startApp() {
   StatusMenuController::Environment env{platform_.ui, platform_.workspace, platform_.systemLog,
                                         deps_.bundleIdentifier, "Corvane", deps_.version};
   statusMenu_ = std::make_unique<StatusMenuController>(*controller_, prefs, std::move(env));
+  statusMenu_->makeSettingsWindow = [weak]() -> std::unique_ptr<SettingsWindow> {
+    auto alive = weak.lock();
+    return alive && *alive ? (*alive)->makeSettingsWindow() : nullptr;
+  };
   statusMenu_->openSettingsWindow = [weak] {
     auto alive = weak.lock();
-    if (!alive || !*alive) return;
-    AppDelegate& d = **alive;
-    if (d.openSettingsWindow) {
-      d.openSettingsWindow();
-    } else {
-      d.platform_.systemLog.log("Corvane: the settings window is not available in this build");
-    }
+    if (alive && *alive && (*alive)->openSettingsWindow) (*alive)->openSettingsWindow();
   };
   statusMenu_->checkForUpdates = [weak] {
     auto alive = weak.lock();
@@ -186,6 +185,39 @@ void AppDelegate::startApp() {
     d.statusMenu_->install();
     if (!d.deps_.preferences.hasCompletedOnboarding()) d.statusMenu_->openSettings();
   });
+}
+
+std::unique_ptr<SettingsWindow> AppDelegate::makeSettingsWindow() {
+  // The window's hooks reach the controller through the delegate, and do nothing once it is gone.
+  std::weak_ptr<AppDelegate*> weak = alive_;
+  auto controller = [weak]() -> PrivacyController* {
+    auto alive = weak.lock();
+    return alive && *alive ? (*alive)->controller_.get() : nullptr;
+  };
+  SettingsStatus status;
+  status.clearViewStatus = [controller]() -> std::optional<std::string> {
+    auto* c = controller();
+    return c ? c->overlays().clearViewStatus() : std::nullopt;
+  };
+  status.isAppSwitchGuardActive = [controller] {
+    auto* c = controller();
+    return c && c->hasKeyEventTap();
+  };
+  status.permissionsChanged = [controller] {
+    if (auto* c = controller()) {
+      c->overlays().setClearViewActive(true);
+      c->syncAppSwitcherTap();
+    }
+  };
+  if (platform_.input) {
+    status.requestInputMonitoring = [input = platform_.input, &workspace = platform_.workspace] {
+      PrivacyController::requestInputMonitoringPermission(*input, workspace);
+    };
+  }
+  SettingsViewModel::Environment environment{platform_.workspace, platform_.processes, platform_.systemLog,
+                                             platform_.loginServices,
+                                             deps_.services.screenCapture.hasWatcherPresent()};
+  return SettingsWindow::make(deps_.preferences, platform_, std::move(status), std::move(environment));
 }
 
 void AppDelegate::setLaunchAtLogin(bool enabled) {

@@ -28,6 +28,7 @@ class PolicyFileWatcher;
 class Preferences;
 class PrivacyController;
 class SafeRestart;
+class SettingsWindow;
 
 inline constexpr const char* kApplicationVersion = "0.1.0";
 
@@ -79,8 +80,7 @@ class AppDelegate {
   PolicyServer* policyServer() const { return policyServer_.get(); }
   StatusMenuController* statusMenu() const { return statusMenu_.get(); }
 
-  // Opens the settings window (a later part of the application); until it is set, the request is
-  // logged.
+  // Told each time the settings window is opened.
   std::function<void()> openSettingsWindow;
   // Told after every state change of the controller, after the status menu.
   std::function<void()> onStateChange;
@@ -91,6 +91,7 @@ class AppDelegate {
   void startApp();
   void startUpdates();
   void connectPolicyServer();
+  std::unique_ptr<SettingsWindow> makeSettingsWindow();
   void installEditMenu();
   void syncRequiredCorvane();
   void setLaunchAtLogin(bool enabled);

@@ -80,6 +80,8 @@ class PrivacyController {
 
   // Brings every shield in line with the state.
   void refresh();
+  // Installs or removes the Command-Tab guard's event tap as the permissions and settings allow.
+  void syncAppSwitcherTap();
 
   bool isPrivacyActive() const { return isPrivacyActive_; }
   bool isPeeking() const { return isPeeking_; }
@@ -108,7 +110,6 @@ class PrivacyController {
   void startRefreshing();
   void stopRefreshing();
   void stopAppSwitchGuard();
-  void syncAppSwitcherTap();
   bool installKeyEventTap();
   std::optional<InputEvent> handleTapEvent(uint32_t type, const InputEvent& event);
   void handleGlobalKeyEvent(const InputEvent& event);

@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "platform/workspace.h"
 #include "settings/preferences.h"
+#include "ui/settings/settings_window.h"
 #include "windows/conferencing.h"
 
 namespace corvane {
@@ -286,11 +287,13 @@ void StatusMenuController::toggleAppReveal(const ui::MenuItem& sender) {
 }
 
 void StatusMenuController::openSettings() {
-  if (openSettingsWindow) {
-    openSettingsWindow();
-  } else {
+  if (!settingsWindow_ && makeSettingsWindow) settingsWindow_ = makeSettingsWindow();
+  if (settingsWindow_) {
+    settingsWindow_->show();
+  } else if (!openSettingsWindow) {
     env_.log.log("Corvane: the settings window is not available in this build");
   }
+  if (openSettingsWindow) openSettingsWindow();
 }
 
 }  // namespace corvane

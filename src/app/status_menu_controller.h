@@ -19,6 +19,7 @@ namespace corvane {
 
 class PrivacyController;
 class Preferences;
+class SettingsWindow;
 class Workspace;
 class LogSink;
 struct AppRef;
@@ -48,7 +49,8 @@ class StatusMenuController {
   void install();
   void updateIcon();
   void rebuildMenu();
-  // Opens the settings window (through openSettingsWindow).
+  // Shows the settings window, made on first use (through makeSettingsWindow) and kept, then tells
+  // openSettingsWindow.
   void openSettings();
   // The status line of the menu for the current state.
   std::string statusLine() const;
@@ -56,7 +58,12 @@ class StatusMenuController {
   ui::StatusItem* statusItem() const { return statusItem_.get(); }
   std::shared_ptr<ui::Menu> menu() const;
 
+  SettingsWindow* settingsWindow() const { return settingsWindow_.get(); }
+
   // Hooks the application sets.
+  // Makes the settings window; none where the platform cannot show one.
+  std::function<std::unique_ptr<SettingsWindow>()> makeSettingsWindow;
+  // Told each time the settings are opened.
   std::function<void()> openSettingsWindow;
   std::function<void()> checkForUpdates;
   std::function<void()> terminate;
@@ -74,6 +81,7 @@ class StatusMenuController {
   Preferences& prefs_;
   Environment env_;
   std::unique_ptr<ui::StatusItem> statusItem_;
+  std::unique_ptr<SettingsWindow> settingsWindow_;
   // Last: every action handed out checks it.
   std::shared_ptr<StatusMenuController*> alive_;
 };

@@ -4,6 +4,7 @@
 
 #include "platform/ui/animation.h"      // IWYU pragma: export
 #include "platform/ui/button.h"         // IWYU pragma: export
+#include "platform/ui/form_window.h"    // IWYU pragma: export
 #include "platform/ui/image.h"          // IWYU pragma: export
 #include "platform/ui/menu.h"           // IWYU pragma: export
 #include "platform/ui/ui_types.h"       // IWYU pragma: export

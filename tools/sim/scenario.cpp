@@ -71,6 +71,7 @@ const std::map<std::string, EventShape>& eventShapes() {
       {"wake", {{}, {}}},
       {"installBuild", {{"build"}, {}}},
       {"defaults", {{"key", "value"}, {}}},
+      {"settings", {{}, {"toggle", "on", "slider", "value", "search", "text", "add", "remove", "list", "press", "close", "expect"}}},
   };
   return shapes;
 }
@@ -285,6 +286,31 @@ std::optional<std::string> checkEvent(const ScenarioEvent& e) {
       return std::string("value: expected a number, true or false, or a string");
     }
   }
+  if (e.kind == "settings") {
+    static const char* const actions[] = {"toggle", "slider", "search", "add", "remove", "press", "close"};
+    int count = 0;
+    for (const char* action : actions) {
+      if (!s.contains(action)) continue;
+      ++count;
+      if (std::string(action) == "close" ? !(s[action].is_boolean() && s[action].get<bool>())
+                                         : !(s[action].is_string() && !s[action].get<std::string>().empty())) {
+        return std::string(action) + (std::string(action) == "close" ? ": expected true" : ": expected a label");
+      }
+    }
+    if (count != 1) return std::string("expected exactly one of \"toggle\", \"slider\", \"search\", \"add\", \"remove\", \"press\", \"close\"");
+    if (auto err = oneOf("expect", {"done", "disabled"})) return err;
+    if (s.contains("on") && !s.contains("toggle")) return std::string("on: only with \"toggle\"");
+    if (s.contains("on") && !s["on"].is_boolean()) return std::string("on: expected true or false");
+    if (s.contains("slider") != s.contains("value")) return std::string("value: a slider needs a value, and only a slider");
+    if (s.contains("value") && !(s["value"].is_number() && std::isfinite(s["value"].get<double>()))) {
+      return std::string("value: expected a number");
+    }
+    if (s.contains("search") != s.contains("text")) return std::string("text: a search needs a text, and only a search");
+    if (s.contains("text") && !s["text"].is_string()) return std::string("text: expected a string");
+    if (s.contains("list") && !((s.contains("add") || s.contains("remove")) && s["list"].is_string())) {
+      return std::string("list: expected the title of a list, with \"add\" or \"remove\"");
+    }
+  }
   if (e.kind == "meetingWindows") {
     if (!s["windows"].is_array() || !std::all_of(s["windows"].begin(), s["windows"].end(),
                                                    [](const json& v) { return isWholeNumberIn(v, 1, UINT32_MAX); })) {
@@ -317,9 +343,10 @@ static bool readPreferences(const json& p, Scenario& s, const std::string& where
     } else if (key == "blurDesktop") {
       if (!value.is_boolean()) return what = where + ".blurDesktop: expected true or false", false;
       s.blurDesktop = value.get<bool>();
-    } else if (key == "autoDetectEnabled" || key == "requireCorvane") {
+    } else if (key == "autoDetectEnabled" || key == "requireCorvane" || key == "hasCompletedOnboarding") {
       if (!value.is_boolean()) return what = where + "." + key + ": expected true or false", false;
-      (key == "autoDetectEnabled" ? s.autoDetectEnabled : s.requireCorvane) = value.get<bool>();
+      (key == "autoDetectEnabled" ? s.autoDetectEnabled
+                                  : key == "requireCorvane" ? s.requireCorvane : s.hasCompletedOnboarding) = value.get<bool>();
     } else if (key == "blurIntensity") {
       if (!value.is_number() || !(value.get<double>() >= 0 && value.get<double>() <= 1)) {
         return what = where + ".blurIntensity: expected a number from 0 to 1", false;

@@ -36,6 +36,8 @@ struct Scenario {
   std::optional<uint32_t> desktopPictureColor;
   std::vector<std::string> desktopIcons;
   bool requireCorvane = false;
+  // A scenario plays an application that has been set up already, unless it says otherwise.
+  bool hasCompletedOnboarding = true;
   bool listenAccess = true;
   // Windows that are allowed to show even though their application is protected (meeting windows
   // of a protected conferencing application).

@@ -25,6 +25,7 @@
 #include "platform/sim/sim_accessibility.h"
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_form_window.h"
 #include "platform/sim/sim_input.h"
 #include "lifecycle/app_updater.h"
 #include "lifecycle/safe_restart.h"
@@ -121,6 +122,7 @@ class Runner {
     prefs_ = std::make_unique<Preferences>(*defaults_, dispatcher_, desktop_.systemLog());
     applyPreferences(sc_.protectedApps, sc_.triggerApps, sc_.autoDetectEnabled, sc_.blurIntensity, sc_.requireCorvane);
     prefs_->blurDesktop.set(sc_.blurDesktop);
+    prefs_->hasCompletedOnboarding.set(sc_.hasCompletedOnboarding);
     dispatcher_.runUntilIdle();
 
     // The application's mirror host client, on the virtual clock; the host starts on first use.
@@ -421,6 +423,7 @@ class Runner {
       if (s.value("dump", false) && !writeDump(s["name"].get<std::string>(), error)) return false;
       return takePicture(s["name"].get<std::string>(), error);
     }
+    if (e.kind == "settings") return operateSettings(s, error);
     if (auto handled = applyDesktopChange(e, error)) return *handled;
     if (e.kind == "preferences") {
       Scenario changed = sc_;
@@ -442,6 +445,7 @@ class Runner {
       if (set.contains("autoDetectEnabled")) changed.autoDetectEnabled = set["autoDetectEnabled"].get<bool>();
       if (set.contains("blurIntensity")) changed.blurIntensity = set["blurIntensity"].get<double>();
       if (set.contains("requireCorvane")) changed.requireCorvane = set["requireCorvane"].get<bool>();
+      if (set.contains("hasCompletedOnboarding")) prefs_->hasCompletedOnboarding.set(set["hasCompletedOnboarding"].get<bool>());
       applyPreferences(changed.protectedApps, changed.triggerApps, changed.autoDetectEnabled, changed.blurIntensity,
                        changed.requireCorvane);
       if (set.contains("blurDesktop")) prefs_->blurDesktop.set(set["blurDesktop"].get<bool>());
@@ -857,6 +861,7 @@ class Runner {
     entry["privacy"] = controller()->isPrivacyActive();
     if (auto dump = dumps_.find(name); dump != dumps_.end()) entry["dump"] = dump->second;
     if (auto status = controller()->overlays().clearViewStatus()) entry["clearViewStatus"] = *status;
+    if (auto settings = settingsReport(); !settings.is_null()) entry["settingsWindow"] = settings;
     if (auto item = desktop_.ui().statusItem()) entry["statusItem"] = {{"title", item->title}, {"toolTip", item->toolTip}};
     if (auto menu = desktop_.ui().openMenu()) {
       json rows = json::array();
@@ -908,6 +913,74 @@ class Runner {
       default:
         return error = "the menu has no item \"" + title + "\"", false;
     }
+  }
+
+  // The settings window that is on screen; null when none is.
+  sim::SimFormWindow* settingsWindow() {
+    for (sim::SimFormWindow* window : desktop_.ui().formWindows()) {
+      if (window->isVisible()) return window;
+    }
+    return nullptr;
+  }
+
+  // The user works a control of the settings window, by the label it shows.
+  bool operateSettings(const json& s, std::string& error) {
+    sim::SimFormWindow* window = settingsWindow();
+    if (!window) return error = "the settings window is not open", false;
+    if (s.contains("close")) {
+      window->close();
+      return true;
+    }
+    sim::FormOperation op;
+    using Kind = sim::FormOperation::Kind;
+    static const std::pair<const char*, Kind> kinds[] = {{"toggle", Kind::toggle}, {"slider", Kind::slider},
+                                                         {"search", Kind::type},   {"add", Kind::add},
+                                                         {"remove", Kind::remove}, {"press", Kind::press}};
+    for (const auto& [member, kind] : kinds) {
+      if (s.contains(member)) {
+        op.kind = kind;
+        op.label = s[member].get<std::string>();
+      }
+    }
+    if (s.contains("on")) op.on = s["on"].get<bool>();
+    op.value = s.value("value", 0.0);
+    op.text = s.value("text", std::string());
+    op.group = s.value("list", std::string());
+    // A scenario may expect the control to refuse (a setting the organisation locked).
+    const bool expectDisabled = s.value("expect", std::string("done")) == "disabled";
+    switch (window->operate(op)) {
+      case sim::FormOperationResult::done:
+        if (expectDisabled) return error = "the settings control \"" + op.label + "\" is not disabled", false;
+        return true;
+      case sim::FormOperationResult::disabled:
+        if (expectDisabled) return true;
+        return error = "the settings control \"" + op.label + "\" is disabled", false;
+      default:
+        return error = "the settings window shows no such control \"" + op.label + "\"", false;
+    }
+  }
+
+  // What the settings window shows: each card's anchor, title and highlight, and its controls.
+  json settingsReport() {
+    sim::SimFormWindow* window = settingsWindow();
+    if (!window) return nullptr;
+    json sections = json::array();
+    for (const auto& section : window->form().sections) {
+      json controls = json::array();
+      for (const auto& c : section.controls) {
+        using K = ui::FormControl::Kind;
+        if (c.kind == K::label || c.kind == K::heading || c.kind == K::banner || c.kind == K::keyValue) continue;
+        json control = {{"text", c.text}, {"enabled", c.enabled}};
+        if (c.kind == K::toggle || c.kind == K::chip || c.kind == K::status) control["on"] = c.on;
+        if (c.kind == K::slider) control["value"] = c.value;
+        if (c.kind == K::caption) control["caption"] = true;
+        if (c.kind == K::listRow) control["listRow"] = c.group;
+        controls.push_back(std::move(control));
+      }
+      sections.push_back(
+          {{"anchor", section.anchor}, {"title", section.title}, {"highlighted", section.highlighted}, {"controls", controls}});
+    }
+    return {{"scrollAnchor", window->form().scrollAnchor}, {"sections", sections}};
   }
 
   json loginServicesReport() {

@@ -4,6 +4,7 @@
 
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_font.h"
+#include "platform/sim/sim_form_window.h"
 #include "platform/sim/sim_scene.h"
 
 namespace corvane::sim {
@@ -39,6 +40,7 @@ struct SimUI::State : std::enable_shared_from_this<SimUI::State> {
     std::shared_ptr<ui::Menu> menu;
   };
   std::vector<StatusItemRecord> statusItems;
+  std::vector<SimFormWindow*> formWindows;
   uint64_t nextStatusItemID = 1;
   std::optional<uint64_t> openStatusItem;
 
@@ -282,6 +284,19 @@ std::optional<int> SimUI::runModalAlert(const ui::Alert& alert) {
   alerts_.push_back(alert);
   return 0;
 }
+
+std::unique_ptr<ui::FormWindow> SimUI::makeFormWindow(const ui::FormWindowStyle& style) {
+  auto slot = std::make_shared<SimFormWindow*>(nullptr);
+  std::weak_ptr<State> weak = state_;
+  auto window = std::make_unique<SimFormWindow>(*this, style, [weak, slot] {
+    if (auto state = weak.lock()) std::erase(state->formWindows, *slot);
+  });
+  *slot = window.get();
+  state_->formWindows.push_back(window.get());
+  return window;
+}
+
+std::vector<SimFormWindow*> SimUI::formWindows() const { return state_->formWindows; }
 
 size_t SimUI::statusItemCount() const { return state_->statusItems.size(); }
 

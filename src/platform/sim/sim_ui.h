@@ -33,6 +33,7 @@
 namespace corvane::sim {
 
 class SimDesktop;
+class SimFormWindow;
 
 class SimUI final : public ui::UserInterface {
  public:
@@ -52,6 +53,10 @@ class SimUI final : public ui::UserInterface {
   // The user reads the alert and presses its first button at once; the alert is recorded.
   std::optional<int> runModalAlert(const ui::Alert& alert) override;
   std::vector<ui::Alert> alertsShown() const { return alerts_; }
+  // Form windows are drawn plainly with the built-in font (sim_form_window.h).
+  std::unique_ptr<ui::FormWindow> makeFormWindow(const ui::FormWindowStyle& style) override;
+  // The form windows that exist, in creation order.
+  std::vector<SimFormWindow*> formWindows() const;
 
   // ---- Status items and their menus --------------------------------------------------------
   size_t statusItemCount() const;

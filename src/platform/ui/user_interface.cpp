@@ -9,6 +9,7 @@ std::optional<Image> UserInterface::assetImage(const std::string&) { return std:
 bool UserInterface::hasSystemSymbol(const std::string&) { return false; }
 
 std::optional<int> UserInterface::runModalAlert(const Alert&) { return std::nullopt; }
+std::unique_ptr<FormWindow> UserInterface::makeFormWindow(const FormWindowStyle&) { return nullptr; }
 
 std::optional<ScreenInfo> UserInterface::mainScreen() {
   auto all = screens();

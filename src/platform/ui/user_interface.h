@@ -16,6 +16,7 @@
 #include "base/geometry.h"
 #include "platform/screens.h"
 #include "platform/ui/animation.h"
+#include "platform/ui/form_window.h"
 #include "platform/ui/image.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/ui_types.h"
@@ -58,6 +59,8 @@ class UserInterface {
   // Shows the alert and waits for the user: the index of the button chosen; none where the platform
   // cannot show one.
   virtual std::optional<int> runModalAlert(const Alert& alert);
+  // A new, hidden form window (see form_window.h); none where the platform cannot show one.
+  virtual std::unique_ptr<FormWindow> makeFormWindow(const FormWindowStyle& style);
 
   // The application's main menu (the edit menu that text fields need lives there); none at first.
   std::shared_ptr<Menu> mainMenu() const { return mainMenu_; }
