@@ -9,6 +9,7 @@
 #include "lifecycle/required_corvane.h"
 #include "lifecycle/safe_restart.h"
 #include "platform/application.h"
+#include "platform/defaults_store.h"
 #include "platform/processes.h"
 #include "platform/ui.h"
 #include "settings/policy_file_watcher.h"
@@ -217,7 +218,27 @@ std::unique_ptr<SettingsWindow> AppDelegate::makeSettingsWindow() {
   SettingsViewModel::Environment environment{platform_.workspace, platform_.processes, platform_.systemLog,
                                              platform_.loginServices,
                                              deps_.services.screenCapture.hasWatcherPresent()};
-  return SettingsWindow::make(deps_.preferences, platform_, std::move(status), std::move(environment));
+  // The company-defaults card: for the team administrator the managed settings name, while the
+  // organisation's server is connected.
+  CompanyDefaultsAccount account;
+  account.isTeamAdministrator = [weak, defaults = platform_.defaults] {
+    auto alive = weak.lock();
+    return alive && *alive && (*alive)->policyServer_ && defaults &&
+           defaults->isForced(PolicyServer::administratorKey) &&
+           defaults->boolValue(applicationDomain, PolicyServer::administratorKey).value_or(false);
+  };
+  account.push = [weak](const nlohmann::json& document, std::function<void(std::optional<std::string>)> done) {
+    auto alive = weak.lock();
+    if (!alive || !*alive || !(*alive)->policyServer_) {
+      if (done) done(localized("Corvane is not connected to your organization's server.", "Push settings without server"));
+      return;
+    }
+    (*alive)->policyServer_->pushDefaults(document, [done](const PolicyServer::PushResult& result) {
+      if (done) done(result.ok ? std::nullopt : std::optional<std::string>(result.message));
+    });
+  };
+  return SettingsWindow::make(deps_.preferences, platform_, std::move(status), std::move(environment),
+                              std::move(account));
 }
 
 void AppDelegate::setLaunchAtLogin(bool enabled) {

@@ -4,7 +4,9 @@
 //   "PolicyServerURL"        the server's base URL: https, or http to this machine's loopback
 //                            address only (a test or a local proxy);
 //   "PolicyServerTokenFile"  a file holding the access token, a regular file owned by the user or
-//                            root that no one else may read or write (mode 0600 or stricter).
+//                            root that no one else may read or write (mode 0600 or stricter);
+//   "PolicyServerAdministrator"  true for a team administrator: the settings window then offers to
+//                            push this Mac's settings to the team as company defaults.
 // A looser token file is refused with a log line, and the server is not asked.
 //
 // Requests (the token goes as "Authorization: Bearer TOKEN" and never into a log line):
@@ -49,6 +51,7 @@ class PolicyServer {
   static constexpr double requestTimeout = 20;
   static constexpr const char* urlKey = "PolicyServerURL";
   static constexpr const char* tokenFileKey = "PolicyServerTokenFile";
+  static constexpr const char* administratorKey = "PolicyServerAdministrator";
 
   struct Configuration {
     std::string baseURL;  // without a trailing slash

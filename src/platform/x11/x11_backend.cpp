@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/real_dispatcher.h"
 #include "platform/backend.h"
+#include "platform/posix/curl_http_transport.h"
 #include "platform/x11/x11_desktop.h"
 #include "settings/plist_defaults_store.h"
 #ifdef CORVANE_HAVE_PULSE
@@ -18,9 +19,14 @@ namespace {
 class X11Backend final : public Backend {
  public:
   std::string name() const override { return "x11"; }
-  Platform platform() override { return desktop->platform(); }
+  Platform platform() override {
+    Platform p = desktop->platform();
+    p.http = &http;
+    return p;
+  }
 
   RealDispatcher dispatcher;
+  CurlHttpTransport http{dispatcher};  // the organisation's server, when the managed settings name one
   StderrLog log;
   std::unique_ptr<PlistDefaultsStore> defaults;
   std::unique_ptr<Audio> audio;  // process audio activity from the sound server, when it is built in
