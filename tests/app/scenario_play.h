@@ -44,6 +44,16 @@ class ScenarioPlayTest : public ::testing::Test {
     return readReport();
   }
 
+  // The report's entry of the picture called `name`; an empty object (and a failure) when none.
+  static const nlohmann::json& picture(const nlohmann::json& report, const std::string& name) {
+    for (const auto& p : report["pictures"]) {
+      if (p["name"] == name) return p;
+    }
+    static const nlohmann::json none = nlohmann::json::object();
+    ADD_FAILURE() << "no picture " << name;
+    return none;
+  }
+
   VirtualDispatcher dispatcher;
   PosixProcesses processes{dispatcher};
   std::filesystem::path out;

@@ -11,14 +11,6 @@ using json = nlohmann::json;
 
 class SettingsScenarioTest : public ScenarioPlayTest {
  protected:
-  static const json& picture(const json& report, const std::string& name) {
-    for (const auto& p : report["pictures"]) {
-      if (p["name"] == name) return p;
-    }
-    static const json none = json::object();
-    ADD_FAILURE() << "no picture " << name;
-    return none;
-  }
   static std::string highlighted(const json& picture) {
     for (const auto& s : picture["settingsWindow"]["sections"]) {
       if (s["highlighted"].get<bool>()) return s["anchor"];

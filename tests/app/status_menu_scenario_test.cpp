@@ -13,14 +13,6 @@ using json = nlohmann::json;
 
 class StatusMenuScenarioTest : public ScenarioPlayTest {
  protected:
-  static const json& picture(const json& report, const std::string& name) {
-    for (const auto& p : report["pictures"]) {
-      if (p["name"] == name) return p;
-    }
-    static const json none = json::object();
-    ADD_FAILURE() << "no picture " << name;
-    return none;
-  }
   static std::vector<std::string> titles(const json& picture) {
     std::vector<std::string> out;
     for (const auto& row : picture.value("menu", json::array())) out.push_back(row["title"]);

@@ -14,14 +14,6 @@ using json = nlohmann::json;
 
 class BlurRectScenarioTest : public ScenarioPlayTest {
  protected:
-  static const json& picture(const json& report, const std::string& name) {
-    for (const auto& p : report["pictures"]) {
-      if (p["name"] == name) return p;
-    }
-    static const json none = json::object();
-    ADD_FAILURE() << "no picture " << name;
-    return none;
-  }
   static bool hasRow(const json& picture, const std::string& title) {
     for (const auto& row : picture.value("menu", json::array())) {
       if (row["title"] == title) return true;
