@@ -17,6 +17,7 @@
 #include "base/log.h"
 #include "base/virtual_dispatcher.h"
 #include "bench_ratio.h"
+#include "busy_desktop.h"
 #include "in_process_roles.h"
 #include "mirrorhost/mirror_host_client.h"
 #include "platform/sim/sim_desktop.h"
@@ -39,34 +40,8 @@ struct LiveMirrors {
   std::unique_ptr<CoreServices> services;
   std::unique_ptr<PrivacyController> controller;
 
-  pid_t launch(const std::string& bundleID, const std::string& name) {
-    return desktop.launchApp(sim::SimApp{0, bundleID, name, ActivationPolicy::regular, 0x405060, false});
-  }
-
   LiveMirrors() {
-    desktop.setDisplays({sim::SimDisplay{1, Rect(0, 0, 2560, 1440), 25, 70}});
-    desktop.setSelfPID(desktop.launchApp(
-        sim::SimApp{0, std::string("com.corvane.app"), std::string("Corvane"), ActivationPolicy::accessory, 0x333333, false}));
-    std::vector<AppRef> protectedApps;
-    for (int a = 0; a < 20; ++a) {
-      const std::string bundleID = "com.example.app" + std::to_string(a);
-      pid_t pid = launch(bundleID, "App " + std::to_string(a));
-      if (a % 4 == 0) protectedApps.push_back(AppRef{bundleID, "App " + std::to_string(a)});
-      for (int w = 0; w < 4; ++w) {
-        sim::SimWindow window;
-        window.ownerPID = pid;
-        window.bounds = Rect(90.0 * w + 37 * a, 40.0 * w + 20 * a, 420, 300);
-        window.title = sim::SimTitle::of("Document " + std::to_string(w));
-        desktop.addWindow(window);
-      }
-    }
-    pid_t teams = launch("com.microsoft.teams2", "Microsoft Teams");
-    protectedApps.push_back(AppRef{"com.microsoft.teams2", "Microsoft Teams"});
-    sim::SimWindow chat;
-    chat.ownerPID = teams;
-    chat.bounds = Rect(1500, 200, 700, 500);
-    chat.title = sim::SimTitle::of("Chat | Microsoft Teams");
-    desktop.addWindow(chat);
+    const std::vector<AppRef> protectedApps = bench::furnishBusyDesktop(desktop).protectedApps;
 
     simtool::runCaptureHelpersInProcess(desktop);
     simtool::runMirrorHostInProcess(desktop, log);
